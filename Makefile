@@ -1,0 +1,49 @@
+# Set-up, build, tests and demo of the Orlessa speech back end. See README.md.
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+
+BUILD      := build
+BUILD_ASAN := build-asan
+BUILD_TSAN := build-tsan
+
+.PHONY: all deps build build-asan build-tsan test demo bench model clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+# Configure once; later runs only rebuild what changed.
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+$(BUILD_ASAN)/build.ninja: | deps
+	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORLESSA_SANITIZE=address,undefined
+# ThreadSanitizer is for the threads of selvane; tovrin has one thread.
+$(BUILD_TSAN)/build.ninja: | deps
+	cmake -S . -B $(BUILD_TSAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORLESSA_SANITIZE=thread -DORLESSA_OFFLINE=OFF
+
+build: $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j$(JOBS)
+build-asan: $(BUILD_ASAN)/build.ninja
+	cmake --build $(BUILD_ASAN) -j$(JOBS)
+build-tsan: $(BUILD_TSAN)/build.ninja
+	cmake --build $(BUILD_TSAN) -j$(JOBS)
+
+test: build build-asan build-tsan
+	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+	cd $(BUILD_ASAN) && ctest --output-on-failure -j$(JOBS)
+	cd $(BUILD_TSAN) && ctest --output-on-failure -j$(JOBS)
+
+demo: build
+	@bash scripts/demo.sh $(BUILD)/bin
+
+bench: build
+	@bash bench/offline.sh $(BUILD)
+	@bash bench/streaming.sh $(BUILD)
+
+# Downloads the standard tiny English model into models/ (network needed).
+model:
+	@bash scripts/fetch-model.sh
+
+clean:
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN)

@@ -1,0 +1,44 @@
+# whisper.cpp with ggml, built once per machine by scripts/build-whisper.sh into a
+# cache keyed by version. Defines:
+#   whisper::whisper      the imported shared library with its headers
+#   WHISPER_PREFIX        the cache folder (include/, lib/, bin/whisper-cli)
+#   WHISPER_CLI           the library's own command-line transcriber, for the benchmark
+# and copies the shared libraries into bin/lib, where the executables look for them.
+
+if(NOT WHISPER_PREFIX)
+  execute_process(
+    COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/build-whisper.sh
+    OUTPUT_VARIABLE prefix
+    OUTPUT_STRIP_TRAILING_WHITESPACE
+    RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "scripts/build-whisper.sh failed (${status})")
+  endif()
+  set(WHISPER_PREFIX ${prefix} CACHE PATH "Prefix of the whisper.cpp build" FORCE)
+endif()
+
+add_library(whisper::whisper SHARED IMPORTED)
+set_target_properties(whisper::whisper PROPERTIES
+  IMPORTED_LOCATION ${WHISPER_PREFIX}/lib/libwhisper.so
+  INTERFACE_INCLUDE_DIRECTORIES ${WHISPER_PREFIX}/include)
+set(WHISPER_CLI ${WHISPER_PREFIX}/bin/whisper-cli)
+
+# The cache never changes under a given prefix, so copying at configure time is enough.
+file(GLOB whisper_libraries ${WHISPER_PREFIX}/lib/lib*.so*)
+file(COPY ${whisper_libraries} DESTINATION ${CMAKE_BINARY_DIR}/bin/lib)
+
+# Executables find their libraries in lib beside themselves, and nowhere else, so
+# that the bin folder works wherever it is copied.
+function(orlessa_runpath_beside target)
+  if(APPLE)
+    set(runpath "@executable_path/lib")
+  else()
+    set(runpath "\$ORIGIN/lib")
+  endif()
+  set_target_properties(${target} PROPERTIES
+    BUILD_WITH_INSTALL_RPATH ON
+    INSTALL_RPATH "${runpath}")
+  if(NOT APPLE)
+    target_link_options(${target} PRIVATE -Wl,--enable-new-dtags)
+  endif()
+endfunction()
