@@ -6,6 +6,7 @@
 
 #include "audio_input.h"
 #include "event_writer.h"
+#include "library_abort.h"
 #include "model_context.h"
 #include "transcript_cleanup.h"
 #include "transcription.h"
@@ -35,6 +36,7 @@ int main(int argc, char** argv) {
     const std::string modelPath = argc > 1 ? argv[1] : kDefaultModelPath;
 
     writeDiagnostic("Loading model: " + modelPath);
+    reportLibraryAbortAs("model_load_failed");
     LoadedModel model = loadModel(modelPath);
     if (!model.usable) return fail("model_load_failed", model.context);
     writeDiagnostic("Model loaded");
@@ -45,10 +47,12 @@ int main(int argc, char** argv) {
 
     const std::vector<float> audio = toFloatSamples(samples);
     writeDiagnostic("Running inference...");
+    reportLibraryAbortAs("inference_failed");
     if (!transcribe(model.context.get(), audio)) return fail("inference_failed", model.context);
 
     const std::string transcript = cleanTranscript(joinSegments(model.context.get()));
     writeDiagnostic("Result: " + std::to_string(transcript.size()) + " chars");
+    reportLibraryAbortAs(nullptr);
     writeResultEvent(transcript);
     model.context.release();
     return 0;
