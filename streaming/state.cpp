@@ -1,0 +1,37 @@
+#include "state.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <unistd.h>
+
+FileHandle inputHandle{STDIN_FILENO};
+FileHandle outputHandle{STDOUT_FILENO};
+double sampleRate = 0.0;
+speech::AudioFormat audioFormat;
+
+std::unique_ptr<dispatch::Semaphore> authSemaphore;
+int64_t authStatus = speech::kNotDetermined;
+
+std::unique_ptr<speech::SpeechRecognizer> recognizer;
+speech::RecognitionRequest request;
+
+std::string lastPartialText;
+bool finalReceived = false;
+
+std::unique_ptr<dispatch::SerialQueue> inputQueue;
+
+namespace {
+std::shared_ptr<dispatch::WorkItem> eofTimeout;
+}
+
+void storeEofTimeout(std::shared_ptr<dispatch::WorkItem> item) {
+  std::atomic_store(&eofTimeout, std::move(item));
+}
+
+std::shared_ptr<dispatch::WorkItem> loadEofTimeout() {
+  return std::atomic_load(&eofTimeout);
+}
+
+void exitProcess(int status) {
+  std::_Exit(status);
+}
