@@ -179,10 +179,10 @@ SerialQueue::~SerialQueue() {
 const std::string& SerialQueue::label() const { return state_->label; }
 
 void SerialQueue::async(Work work) {
-  {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->queue.push_back(std::move(work));
-  }
+  // Done with `this` before the lock is released: once the item can run, it may
+  // destroy the queue.
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->queue.push_back(std::move(work));
   state_->wakeUp.notify_one();
 }
 
@@ -198,10 +198,10 @@ Semaphore::Semaphore(long count) : state_(std::make_unique<State>(count)) {}
 Semaphore::~Semaphore() = default;
 
 void Semaphore::signal() {
-  {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    ++state_->count;
-  }
+  // Notified under the lock: the waiter may destroy the semaphore as soon as its
+  // wait returns, which must not happen before this call is done with it.
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  ++state_->count;
   state_->wakeUp.notify_one();
 }
 
