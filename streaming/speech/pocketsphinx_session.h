@@ -1,0 +1,93 @@
+// One dictation decoded by PocketSphinx, split into segments at the pauses the
+// decoder's own voice-activity detection finds. Each segment is one decoder
+// utterance, so the cost of a hypothesis and the decoder's memory depend on the
+// length of the current segment, never on the length of the dictation.
+//
+// Not thread safe: one thread at a time uses a session.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct ps_decoder_s;
+struct cmd_ln_s;
+
+namespace speech {
+
+// The whole transcript so far: the finished text, a single space, then the current
+// hypothesis; an empty side adds no space.
+std::string joinTranscript(const std::string& finished, const std::string& current);
+
+// s = f * 32768 undoes the conversion s / 32768 exactly; values outside the 16-bit
+// range are clamped, and the rest rounded to the nearest sample.
+int16_t int16FromFloatSample(float sample);
+
+// What went wrong in the decoder, for a recognition error.
+struct DecoderFailure {
+  long code = 0;
+  std::string description;
+};
+
+// Failure codes; none is 1 or 216, which the program silences.
+constexpr long kDecoderStartFailed = 1101;
+constexpr long kDecoderProcessFailed = 1102;
+constexpr long kDecoderEndFailed = 1103;
+
+// Whether the model directory holds the en-US acoustic model, language model and dictionary.
+bool modelFilesPresent(const std::string& modelDir);
+
+class PocketsphinxSession {
+ public:
+  // Audio is handed to the decoder in blocks of this many samples (64 ms) counted
+  // from the start of the stream, so pauses are found at the same places however
+  // the audio arrives.
+  static constexpr size_t kBlockSamples = 1024;
+  // A segment without a pause is ended after this long anyway (30 s by default),
+  // to bound the decoder's memory.
+  static constexpr size_t kMaxSegmentSamples = 30 * 16000;
+
+  // Loads the en-US model from modelDir, the library's model directory (its en-us/
+  // holds the acoustic model en-us/, en-us.lm.bin and cmudict-en-us.dict). Returns nullptr when the decoder does not initialise.
+  // The library's own log is switched off for the whole process.
+  static std::unique_ptr<PocketsphinxSession> make(const std::string& modelDir,
+                                                   size_t maxSegmentSamples = kMaxSegmentSamples);
+  ~PocketsphinxSession();
+  PocketsphinxSession(const PocketsphinxSession&) = delete;
+  PocketsphinxSession& operator=(const PocketsphinxSession&) = delete;
+
+  // Decodes the samples (16 kHz mono). Returns false when the decoder fails; the
+  // session is then unusable and failure() tells why.
+  bool process(const int16_t* samples, size_t count);
+  // Decodes what is left and closes the last segment. Returns false on failure.
+  bool finish();
+
+  // Finished segments joined by single spaces, then the current hypothesis.
+  std::string transcript() const;
+  size_t finishedSegments() const { return finishedSegments_; }
+  const DecoderFailure& failure() const { return failure_; }
+
+ private:
+  PocketsphinxSession(cmd_ln_s* config, ps_decoder_s* decoder, size_t maxSegmentSamples);
+  bool decodeBlock(const int16_t* samples, size_t count);
+  bool startSegment();
+  bool endSegment();
+  bool fail(long code, const std::string& what, int status);
+  std::string currentHypothesis() const;
+
+  cmd_ln_s* config_;
+  ps_decoder_s* decoder_;
+  size_t maxSegmentSamples_;
+  std::vector<int16_t> block_;     // the samples of a block not yet complete
+  bool inSegment_ = false;         // an utterance is open in the decoder
+  bool heardSpeech_ = false;       // the open utterance has seen speech
+  size_t segmentSamples_ = 0;
+  std::string finished_;           // the finished segments, joined
+  size_t finishedSegments_ = 0;
+  bool failed_ = false;
+  DecoderFailure failure_;
+};
+
+}  // namespace speech
