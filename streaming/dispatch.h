@@ -34,7 +34,10 @@ class WorkItem {
 };
 
 // Schedules item on the main queue for deadline. When the deadline passes the item
-// joins the main queue behind whatever is already queued there.
+// joins the main queue behind whatever is already queued there; items due together
+// join in deadline order, ties in the order they were scheduled. A deadline already
+// past joins at the time of the call. An item cancelled before it runs, even by the
+// main-queue item just ahead of it, is dropped.
 void afterMain(Clock::time_point deadline, std::shared_ptr<WorkItem> item);
 
 // Serves the main queue on the calling (main) thread for ever.
