@@ -1,0 +1,246 @@
+// A host for measuring selvane: writes a recording into its input pipe at a fixed
+// pace in chunks of 100 ms, reads its events from the output pipe with their arrival
+// times, and prints latency, CPU and memory figures.
+//
+// "Reflects": with --reference, the recording is first decoded here by the same
+// segmenting decoder, one chunk at a time, noting the transcript after each chunk.
+// A partial event whose text first appeared in that reference after chunk c reflects
+// the audio up to the end of chunk c; its latency is its arrival time minus the
+// moment chunk c had been written into the pipe.
+//
+// usage: stream_host --selvane=PATH --audio=FILE.raw [--seconds=N] [--pace=X]
+//                    [--reference] [--memory-at=SECONDS]
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "speech/pocketsphinx_session.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr size_t kChunkSamples = 1600;  // 100 ms
+
+struct Options {
+  std::string selvane;
+  std::string audio;
+  double seconds = 0;  // 0: the whole recording
+  double pace = 1.0;
+  bool reference = false;
+  double memoryAt = 0;  // 0: no sample during the run
+};
+
+struct Event {
+  std::string text;
+  bool isFinal = false;
+  Clock::time_point at;
+};
+
+bool parseOptions(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](const char* name) { return arg.substr(std::strlen(name)); };
+    if (arg.rfind("--selvane=", 0) == 0) options.selvane = value("--selvane=");
+    else if (arg.rfind("--audio=", 0) == 0) options.audio = value("--audio=");
+    else if (arg.rfind("--seconds=", 0) == 0) options.seconds = std::stod(value("--seconds="));
+    else if (arg.rfind("--pace=", 0) == 0) options.pace = std::stod(value("--pace="));
+    else if (arg == "--reference") options.reference = true;
+    else if (arg.rfind("--memory-at=", 0) == 0) options.memoryAt = std::stod(value("--memory-at="));
+    else return false;
+  }
+  return !options.selvane.empty() && !options.audio.empty() && options.pace > 0;
+}
+
+std::vector<int16_t> readRecording(const Options& options) {
+  std::ifstream in(options.audio, std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t count = bytes.size() / 2;
+  if (options.seconds > 0) count = std::min(count, static_cast<size_t>(options.seconds * 16000));
+  std::vector<int16_t> samples(count);
+  std::memcpy(samples.data(), bytes.data(), count * 2);  // little-endian host
+  return samples;
+}
+
+// For each chunk, the transcript the segmenting decoder has after it.
+std::vector<std::string> referenceTranscripts(const std::vector<int16_t>& samples) {
+  std::vector<std::string> after;
+  auto session = speech::PocketsphinxSession::make(POCKETSPHINX_MODELDIR);
+  if (!session) return after;
+  for (size_t at = 0; at < samples.size(); at += kChunkSamples) {
+    session->process(samples.data() + at, std::min(kChunkSamples, samples.size() - at));
+    after.push_back(session->transcript());
+  }
+  return after;
+}
+
+long kilobytesOf(pid_t pid, const char* field) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
+  }
+  return -1;
+}
+
+double percentile(std::vector<double> values, double p) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const size_t index = static_cast<size_t>(p * (values.size() - 1) + 0.5);
+  return values[index];
+}
+
+double millis(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  signal(SIGPIPE, SIG_IGN);
+  Options options;
+  if (!parseOptions(argc, argv, options)) {
+    std::fprintf(stderr, "usage: stream_host --selvane=PATH --audio=FILE.raw [--seconds=N] [--pace=X] "
+                         "[--reference] [--memory-at=SECONDS]\n");
+    return 2;
+  }
+  const std::vector<int16_t> samples = readRecording(options);
+  const size_t chunks = (samples.size() + kChunkSamples - 1) / kChunkSamples;
+  const double audioSeconds = samples.size() / 16000.0;
+  std::vector<std::string> reference;
+  if (options.reference) reference = referenceTranscripts(samples);
+
+  char dirPattern[] = "/tmp/stream-host.XXXXXX";
+  if (mkdtemp(dirPattern) == nullptr) return 1;
+  const std::string dir = dirPattern;
+  const std::string in = dir + "/in.fifo", out = dir + "/out.fifo", err = dir + "/stderr";
+  if (mkfifo(in.c_str(), 0600) != 0 || mkfifo(out.c_str(), 0600) != 0) return 1;
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const std::string inArg = "--input-pipe=" + in, outArg = "--output-pipe=" + out;
+  char* childArgv[] = {const_cast<char*>(options.selvane.c_str()), const_cast<char*>(inArg.c_str()),
+                       const_cast<char*>(outArg.c_str()), nullptr};
+  pid_t pid = -1;
+  if (posix_spawn(&pid, options.selvane.c_str(), &actions, nullptr, childArgv, environ) != 0) return 1;
+  posix_spawn_file_actions_destroy(&actions);
+
+  const int events = open(out.c_str(), O_RDONLY);
+  const int audio = open(in.c_str(), O_WRONLY);
+  if (events < 0 || audio < 0) return 1;
+
+  std::vector<Clock::time_point> written(chunks);
+  Clock::time_point inputClosed;
+  std::atomic<long> hwmAtMark{-1};
+  std::thread feeder([&] {
+    const auto start = Clock::now();
+    const auto interval = std::chrono::duration<double>(kChunkSamples / 16000.0 / options.pace);
+    const size_t markChunk = static_cast<size_t>(options.memoryAt * 16000 / kChunkSamples);
+    for (size_t c = 0; c < chunks; ++c) {
+      std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(interval * c));
+      const size_t at = c * kChunkSamples;
+      const size_t bytes = std::min(kChunkSamples, samples.size() - at) * 2;
+      if (write(audio, samples.data() + at, bytes) != static_cast<ssize_t>(bytes)) break;
+      written[c] = Clock::now();
+      if (options.memoryAt > 0 && c == markChunk) hwmAtMark = kilobytesOf(pid, "VmHWM:");
+    }
+    inputClosed = Clock::now();
+    close(audio);
+  });
+
+  std::vector<Event> received;
+  std::string pending;
+  char buffer[65536];
+  for (ssize_t n; (n = read(events, buffer, sizeof buffer)) != 0;) {
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    const auto now = Clock::now();
+    pending.append(buffer, static_cast<size_t>(n));
+    for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
+      const auto json = nlohmann::json::parse(pending.substr(0, end), nullptr, false);
+      if (!json.is_object() || !json.contains("text")) continue;
+      received.push_back(Event{json["text"].get<std::string>(), json.value("isFinal", false), now});
+    }
+  }
+  feeder.join();
+  int status = 0;
+  struct rusage usage {};
+  wait4(pid, &status, 0, &usage);
+
+  // Partial latency against the reference (see the top of the file).
+  std::vector<double> reflectLatency;
+  size_t unmatched = 0, next = 0;
+  // Simple latency: from each chunk's write to the next partial event.
+  std::vector<double> nextEventLatency;
+  std::vector<Clock::time_point> partialTimes;
+  size_t partials = 0;
+  for (const Event& e : received) {
+    if (e.isFinal) continue;
+    ++partials;
+    partialTimes.push_back(e.at);
+    if (reference.empty()) continue;
+    size_t c = next;
+    while (c < reference.size() && reference[c] != e.text) ++c;
+    if (c == reference.size() || written[c] == Clock::time_point{}) {
+      ++unmatched;
+      continue;
+    }
+    while (c > next && reference[c - 1] == e.text) --c;  // where the text first appeared
+    reflectLatency.push_back(millis(e.at - written[c]));
+    next = c;
+  }
+  for (size_t c = 0; c < chunks; ++c) {
+    auto it = std::lower_bound(partialTimes.begin(), partialTimes.end(), written[c]);
+    if (it != partialTimes.end()) nextEventLatency.push_back(millis(*it - written[c]));
+  }
+
+  const bool gotFinal = !received.empty() && received.back().isFinal;
+  const double cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+                     usage.ru_stime.tv_usec / 1e6;
+  std::printf("audio: %.1f s in %zu chunks of 100 ms, written at %.2fx real time\n", audioSeconds, chunks,
+              options.pace);
+  std::printf("exit status: %d; partial events: %zu; final event: %s\n",
+              WIFEXITED(status) ? WEXITSTATUS(status) : -1, partials, gotFinal ? "yes" : "NO");
+  if (!reference.empty()) {
+    std::printf("partial latency (from writing the chunk that completes the audio a partial reflects): "
+                "median %.0f ms, p95 %.0f ms, max %.0f ms (%zu matched, %zu not found in the reference)\n",
+                percentile(reflectLatency, 0.5), percentile(reflectLatency, 0.95), percentile(reflectLatency, 1.0),
+                reflectLatency.size(), unmatched);
+  }
+  std::printf("time from writing a chunk to the next partial event: median %.0f ms, p95 %.0f ms\n",
+              percentile(nextEventLatency, 0.5), percentile(nextEventLatency, 0.95));
+  if (gotFinal) {
+    std::printf("final result after the end of input: %.0f ms\n", millis(received.back().at - inputClosed));
+  }
+  std::printf("CPU time of selvane: %.1f s, %.3f s per second of audio (start-up included)\n", cpu,
+              cpu / audioSeconds);
+  if (options.memoryAt > 0) {
+    std::printf("peak memory (VmHWM) after %.0f s of audio: %.1f MB\n", options.memoryAt, hwmAtMark / 1024.0);
+  }
+  std::printf("peak memory (maxrss) at the end, %.0f s of audio: %.1f MB\n", audioSeconds, usage.ru_maxrss / 1024.0);
+
+  unlink(in.c_str());
+  unlink(out.c_str());
+  unlink(err.c_str());
+  rmdir(dir.c_str());
+  return gotFinal && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
+}
