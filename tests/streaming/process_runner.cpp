@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -19,7 +20,7 @@ extern char** environ;
 namespace process_runner {
 
 Child spawn(const std::string& path, const std::vector<std::string>& args,
-            const std::vector<std::string>& extraEnvironment) {
+            const std::vector<std::string>& extraEnvironment, int stdinReplacement) {
   // Everything the child needs is built before fork: only async-signal-safe calls follow.
   std::vector<std::string> argStrings{path};
   argStrings.insert(argStrings.end(), args.begin(), args.end());
@@ -40,7 +41,7 @@ Child spawn(const std::string& path, const std::vector<std::string>& args,
   }
   const pid_t pid = fork();
   if (pid == 0) {
-    dup2(in[0], 0);
+    dup2(stdinReplacement >= 0 ? stdinReplacement : in[0], 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
     execve(path.c_str(), argv.data(), envp.data());

@@ -21,9 +21,11 @@ struct Child {
 };
 
 // Starts path with args (without the program name) and the current environment
-// plus extraEnvironment ("NAME=value" entries). Fails the test on error.
+// plus extraEnvironment ("NAME=value" entries). With stdinReplacement >= 0 the
+// child's standard input is that descriptor instead of the pipe (stdinFd is then
+// still ours to close). Fails the test on error.
 Child spawn(const std::string& path, const std::vector<std::string>& args,
-            const std::vector<std::string>& extraEnvironment = {});
+            const std::vector<std::string>& extraEnvironment = {}, int stdinReplacement = -1);
 
 // Writes all bytes to fd; false if the reader has gone.
 bool writeAll(int fd, const std::string& bytes);

@@ -1,6 +1,7 @@
 // selvane-scripted as a process: each case is a script for the recognizer, the
 // audio the host writes, and what must come out (event lines, diagnostics, the
 // recorded samples, the exit status).
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,6 +47,10 @@ struct Case {
   std::optional<std::vector<float>> recorded = std::nullopt;
   std::vector<std::string> rawContains = {};  // byte strings the event lines must hold
   bool endsByTimeout = false;
+  // Host faults: it stops reading events at once, or hands over an input that
+  // cannot be read (a directory).
+  bool hostStopsReading = false;
+  bool unreadableInput = false;
 };
 
 std::string tagged(const std::string& message) { return "[maribek] " + message; }
@@ -223,6 +228,19 @@ const Case kCases[] = {
      {R"({"text": "", "isFinal": true})"},
      started({kEof, kFinal}), 0, {}, kTableSamples},
 
+    // Faults of the host: a write to a gone reader and a failed read end nothing early.
+    {"HostThatStopsReadingDoesNotKillTheRun",
+     {R"({"at": "samples:1", "result": {"text": "unread", "isFinal": false}})",
+      R"({"at": "end", "result": {"text": "unread too", "isFinal": true}})"},
+     {{silence(1), 1}}, true,
+     {},
+     started({kEof, kFinal}), 0, {}, std::nullopt, {}, false, true},
+    {"FailedReadEndsTheInput",
+     {R"({"at": "end", "result": {"text": "", "isFinal": true}})"},
+     {}, true,
+     {R"({"text": "", "isFinal": true})"},
+     started({"Input read failed: Is a directory", kEof, kFinal}), 0, {}, std::vector<float>{}, {}, false, false,
+     true},
     // The writers' escaping. A line feed in an error description splits the
     // diagnostic, and only its first line carries the tag.
     {"Escaping",
@@ -285,9 +303,16 @@ TEST_P(SelvaneProcess, Run) {
     for (const auto& line : c.script) script << json::parse(line).dump() << "\n";
   }
 
-  process_runner::Child child =
-      process_runner::spawn(SELVANE_SCRIPTED, c.args, {"SELVANE_SCRIPT=" + dir.file("script.jsonl")});
+  const int directory = c.unreadableInput ? open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+  process_runner::Child child = process_runner::spawn(SELVANE_SCRIPTED, c.args,
+                                                      {"SELVANE_SCRIPT=" + dir.file("script.jsonl")}, directory);
+  if (directory >= 0) close(directory);
   ASSERT_GT(child.pid, 0);
+  std::vector<int> channels{child.stdoutFd, child.stderrFd};
+  if (c.hostStopsReading) {
+    close(child.stdoutFd);
+    channels = {child.stderrFd};
+  }
   const auto deadline = Clock::now() + seconds(60);
 
   for (const Chunk& chunk : c.input) {
@@ -306,7 +331,7 @@ TEST_P(SelvaneProcess, Run) {
   if (c.closeInput) close(child.stdinFd);
 
   std::map<int, std::string> output;
-  EXPECT_TRUE(process_runner::readToEnd({child.stdoutFd, child.stderrFd}, output, deadline))
+  EXPECT_TRUE(process_runner::readToEnd(channels, output, deadline))
       << "the process did not end";
   const int status = process_runner::waitForExit(child.pid, deadline);
   const double elapsed = std::chrono::duration<double>(Clock::now() - inputEnded).count();
