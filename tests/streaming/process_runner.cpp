@@ -41,6 +41,11 @@ Child spawn(const std::string& path, const std::vector<std::string>& args,
   }
   const pid_t pid = fork();
   if (pid == 0) {
+    // The tests ignore SIGPIPE; an ignored signal would pass through exec, and the
+    // program must be seen to cope with a gone reader itself.
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    sigaction(SIGPIPE, &byDefault, nullptr);
     dup2(stdinReplacement >= 0 ? stdinReplacement : in[0], 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
