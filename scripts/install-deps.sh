@@ -8,7 +8,7 @@ packages=(
   libgtest-dev
   nlohmann-json3-dev
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us
-  espeak-ng sox
+  espeak-ng sox time
   nodejs npm
 )
 

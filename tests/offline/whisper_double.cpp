@@ -7,6 +7,7 @@
 //   full N | full throw | full abort
 //   count N                     what whisper_full_n_segments returns
 //   segment TEXT | segment-null TEXT may hold \xHH escapes; segment-null gives NULL
+//   samples off                 do not write samples.f32 (for the benchmark)
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +26,7 @@ namespace {
 struct Script {
     std::string load = "ok";
     std::string full = "0";
+    bool recordSamples = true;
     bool hasCount = false;  // otherwise the number of segment lines
     int count = 0;
     std::vector<std::string> segments;
@@ -72,6 +74,7 @@ const Script& script() {
             const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
             if (key == "load") parsed.load = value;
             else if (key == "full") parsed.full = value;
+            else if (key == "samples") parsed.recordSamples = value != "off";
             else if (key == "count") {
                 parsed.hasCount = true;
                 parsed.count = std::stoi(value);
@@ -203,8 +206,10 @@ int whisper_full(struct whisper_context*, struct whisper_full_params p, const fl
          << " print_realtime=" << p.print_realtime << " print_timestamps=" << p.print_timestamps
          << " others_changed=" << changedOthers(p);
     record(line.str());
-    std::ofstream(folder() + "/samples.f32", std::ios::binary)
-        .write(reinterpret_cast<const char*>(samples), static_cast<std::streamsize>(n_samples) * sizeof(float));
+    if (script().recordSamples) {
+        std::ofstream(folder() + "/samples.f32", std::ios::binary)
+            .write(reinterpret_cast<const char*>(samples), static_cast<std::streamsize>(n_samples) * sizeof(float));
+    }
 
     const std::string& full = script().full;
     if (full == "throw") throw std::runtime_error("failure inside the library");
