@@ -63,7 +63,8 @@ if [ ! -s "$recording" ]; then
 fi
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); load $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "build: $build ($(grep -m1 CMAKE_BUILD_TYPE "$build/CMakeCache.txt" | cut -d= -f2)); model: en-us (PocketSphinx $(pkg-config --modversion pocketsphinx)); one run each"
+build_type=$(grep -m1 '^CMAKE_BUILD_TYPE' "$build/CMakeCache.txt" | cut -d= -f2)
+echo "build: $build (${build_type:-RelWithDebInfo}); model: en-us (PocketSphinx $(pkg-config --modversion pocketsphinx)); one run each"
 echo
 echo "== latency: 300 s of dictation at real-time pace =="
 "$host" --selvane="$selvane" --audio="$recording" --seconds=300 --pace=1 --reference

@@ -1,5 +1,5 @@
 // selvane with the PocketSphinx recognizer, as a host drives it: a spoken note
-// written at twice real-time pace, through the standard streams and through named
+// written at real-time pace, through the standard streams and through named
 // pipes; the events are read as they come and parsed as JSON.
 #include <fcntl.h>
 #include <signal.h>
@@ -45,7 +45,7 @@ std::string readFile(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// Writes the note in 100 ms chunks every 50 ms, then closes fd.
+// Writes the note at real-time pace, 100 ms at a time, then closes fd.
 void feedNote(int fd, Clock::time_point* closedAt) {
   const std::string note = readFile(TEST_NOTE_PATH);
   const size_t chunk = 3200;
@@ -53,7 +53,7 @@ void feedNote(int fd, Clock::time_point* closedAt) {
   for (size_t at = 0; at < note.size(); at += chunk) {
     const size_t n = std::min(chunk, note.size() - at);
     if (write(fd, note.data() + at, n) != static_cast<ssize_t>(n)) break;  // selvane is gone
-    next += std::chrono::milliseconds(50);
+    next += std::chrono::milliseconds(100);
     std::this_thread::sleep_until(next);
   }
   *closedAt = Clock::now();
