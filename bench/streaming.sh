@@ -67,7 +67,9 @@ build_type=$(grep -m1 '^CMAKE_BUILD_TYPE' "$build/CMakeCache.txt" | cut -d= -f2)
 echo "build: $build (${build_type:-RelWithDebInfo}); model: en-us (PocketSphinx $(pkg-config --modversion pocketsphinx)); one run each"
 echo
 echo "== latency: 300 s of dictation at real-time pace =="
-"$host" --selvane="$selvane" --audio="$recording" --seconds=300 --pace=1 --reference
+status=0
+"$host" --selvane="$selvane" --audio="$recording" --seconds=300 --pace=1 --reference || status=1
 echo
 echo "== memory: 600 s of dictation at ${memory_pace}x real-time pace =="
-"$host" --selvane="$selvane" --audio="$recording" --seconds=600 --pace="$memory_pace" --memory-at=60
+"$host" --selvane="$selvane" --audio="$recording" --seconds=600 --pace="$memory_pace" --memory-at=60 || status=1
+exit $status
