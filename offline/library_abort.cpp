@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 #include <ggml.h>
@@ -10,21 +11,22 @@
 
 namespace {
 
-// ggml's abort callback takes no user data, so the stage has to be process-wide.
-std::atomic<const char*> abortCode{nullptr};
+// ggml's abort callback takes no user data, so the line to write is process-wide.
+// It is made in advance: the abort may come from a failed allocation.
+char abortLine[64];
+std::atomic<size_t> abortLineLength{0};
 std::atomic<bool> reporting{false};
 
 void onLibraryAbort(const char* message) {
     std::fprintf(stderr, "%s\n", message);
-    const char* code = abortCode.load();
-    if (code == nullptr) return;  // ggml goes on to abort()
+    const size_t length = abortLineLength.load();
+    if (length == 0) return;  // ggml goes on to abort()
     // Several inference threads can fail the same assertion at once; only the
     // first may write, and the others wait for its _exit.
     if (reporting.exchange(true)) {
         for (;;) pause();
     }
-    const std::string line = errorEventLine(code);
-    ssize_t ignored = write(STDOUT_FILENO, line.data(), line.size());
+    ssize_t ignored = write(STDOUT_FILENO, abortLine, length);
     (void)ignored;
     _exit(1);
 }
@@ -32,6 +34,13 @@ void onLibraryAbort(const char* message) {
 }  // namespace
 
 void reportLibraryAbortAs(const char* code) {
-    abortCode.store(code);
+    abortLineLength.store(0);
+    if (code != nullptr) {
+        const std::string line = errorEventLine(code);
+        if (line.size() <= sizeof abortLine) {
+            std::memcpy(abortLine, line.data(), line.size());
+            abortLineLength.store(line.size());
+        }
+    }
     ggml_set_abort_callback(onLibraryAbort);
 }
