@@ -122,9 +122,6 @@ int main(int argc, char** argv) {
   const std::vector<int16_t> samples = readRecording(options);
   const size_t chunks = (samples.size() + kChunkSamples - 1) / kChunkSamples;
   const double audioSeconds = samples.size() / 16000.0;
-  std::vector<std::string> reference;
-  if (options.reference) reference = referenceTranscripts(samples);
-
   char dirPattern[] = "/tmp/stream-host.XXXXXX";
   if (mkdtemp(dirPattern) == nullptr) return 1;
   const std::string dir = dirPattern;
@@ -141,6 +138,12 @@ int main(int argc, char** argv) {
   pid_t pid = -1;
   if (posix_spawn(&pid, options.selvane.c_str(), &actions, nullptr, childArgv, environ) != 0) return 1;
   posix_spawn_file_actions_destroy(&actions);
+
+  // Only now, with selvane started and waiting for its pipes: a child started after
+  // the reference decoder had grown this process would report this process's peak
+  // memory as its own (the kernel carries it across exec).
+  std::vector<std::string> reference;
+  if (options.reference) reference = referenceTranscripts(samples);
 
   const int events = open(out.c_str(), O_RDONLY);
   const int audio = open(in.c_str(), O_WRONLY);
