@@ -5,6 +5,7 @@
 set -euo pipefail
 bin=$(cd "${1:?usage: demo-streaming.sh BIN [NOTE.raw]}" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
+[ -x "$bin/selvane" ] || { echo "no $bin/selvane: build first" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 note=${2:-}
