@@ -115,8 +115,9 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   Options options;
   if (!parseOptions(argc, argv, options)) {
-    std::fprintf(stderr, "usage: stream_host --selvane=PATH --audio=FILE.raw [--seconds=N] [--pace=X] "
-                         "[--reference] [--memory-at=SECONDS]\n");
+    std::fprintf(stderr,
+                 "usage: stream_host --selvane=PATH --audio=FILE.raw [--seconds=N] [--pace=X] "
+                 "[--reference] [--memory-at=SECONDS]\n");
     return 2;
   }
   const std::vector<int16_t> samples = readRecording(options);
@@ -224,10 +225,11 @@ int main(int argc, char** argv) {
   std::printf("exit status: %d; partial events: %zu; final event: %s\n",
               WIFEXITED(status) ? WEXITSTATUS(status) : -1, partials, gotFinal ? "yes" : "NO");
   if (!reference.empty()) {
-    std::printf("partial latency (from writing the chunk that completes the audio a partial reflects): "
-                "median %.0f ms, p95 %.0f ms, max %.0f ms (%zu matched, %zu not found in the reference)\n",
-                percentile(reflectLatency, 0.5), percentile(reflectLatency, 0.95), percentile(reflectLatency, 1.0),
-                reflectLatency.size(), unmatched);
+    std::printf(
+        "partial latency (from writing the chunk that completes the audio a partial reflects): "
+        "median %.0f ms, p95 %.0f ms, max %.0f ms (%zu matched, %zu not found in the reference)\n",
+        percentile(reflectLatency, 0.5), percentile(reflectLatency, 0.95), percentile(reflectLatency, 1.0),
+        reflectLatency.size(), unmatched);
   }
   std::printf("time from writing a chunk to the next partial event: median %.0f ms, p95 %.0f ms\n",
               percentile(nextEventLatency, 0.5), percentile(nextEventLatency, 0.95));
@@ -237,15 +239,17 @@ int main(int argc, char** argv) {
   }();
   const bool timedOut = diagnostics.find("Timeout waiting for final result") != std::string::npos;
   if (gotFinal) {
-    std::printf("final result after the end of input: %.0f ms (%s)\n", millis(received.back().at - inputClosed),
-                timedOut ? "the fallback of the end-of-input timeout, not the recognizer's" : "from the recognizer");
+    std::printf(
+        "final result after the end of input: %.0f ms (%s)\n", millis(received.back().at - inputClosed),
+        timedOut ? "the fallback of the end-of-input timeout, not the recognizer's" : "from the recognizer");
   }
   std::printf("CPU time of selvane: %.1f s, %.3f s per second of audio (start-up included)\n", cpu,
               cpu / audioSeconds);
   if (options.memoryAt > 0) {
     std::printf("peak memory (VmHWM) after %.0f s of audio: %.1f MB\n", options.memoryAt, hwmAtMark / 1024.0);
   }
-  std::printf("peak memory (maxrss) at the end, %.0f s of audio: %.1f MB\n", audioSeconds, usage.ru_maxrss / 1024.0);
+  std::printf("peak memory (maxrss) at the end, %.0f s of audio: %.1f MB\n", audioSeconds,
+              usage.ru_maxrss / 1024.0);
 
   unlink(in.c_str());
   unlink(out.c_str());

@@ -7,8 +7,8 @@
 // Kept in fixed-size blocks so that growing it never copies the recording and
 // never holds much more than 2 bytes per sample.
 struct SampleList {
-    std::vector<std::vector<int16_t>> blocks;
-    size_t count = 0;
+  std::vector<std::vector<int16_t>> blocks;
+  size_t count = 0;
 };
 
 // Reads the stream to its end (or to a read error, which ends it the same way)

@@ -18,42 +18,42 @@ constexpr float kSampleRate = 16000.0f;
 
 // The event line goes out before the context is released, in every outcome.
 int fail(const char* code, ModelContext& context) {
-    writeErrorEvent(code);
-    context.release();
-    return 1;
+  writeErrorEvent(code);
+  context.release();
+  return 1;
 }
 
 std::string sampleCountMessage(size_t count) {
-    char message[64];
-    std::snprintf(message, sizeof message, "Read %zu samples (%.1fs)", count,
-                  static_cast<float>(count) / kSampleRate);
-    return message;
+  char message[64];
+  std::snprintf(message, sizeof message, "Read %zu samples (%.1fs)", count,
+                static_cast<float>(count) / kSampleRate);
+  return message;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string modelPath = argc > 1 ? argv[1] : kDefaultModelPath;
+  const std::string modelPath = argc > 1 ? argv[1] : kDefaultModelPath;
 
-    writeDiagnostic("Loading model: " + modelPath);
-    reportLibraryAbortAs("model_load_failed");
-    LoadedModel model = loadModel(modelPath);
-    if (!model.usable) return fail("model_load_failed", model.context);
-    writeDiagnostic("Model loaded");
+  writeDiagnostic("Loading model: " + modelPath);
+  reportLibraryAbortAs("model_load_failed");
+  LoadedModel model = loadModel(modelPath);
+  if (!model.usable) return fail("model_load_failed", model.context);
+  writeDiagnostic("Model loaded");
 
-    const SampleList samples = readSamples(stdin);
-    if (samples.count == 0) return fail("no_audio_data", model.context);
-    writeDiagnostic(sampleCountMessage(samples.count));
+  const SampleList samples = readSamples(stdin);
+  if (samples.count == 0) return fail("no_audio_data", model.context);
+  writeDiagnostic(sampleCountMessage(samples.count));
 
-    const std::vector<float> audio = toFloatSamples(samples);
-    writeDiagnostic("Running inference...");
-    reportLibraryAbortAs("inference_failed");
-    if (!transcribe(model.context.get(), audio)) return fail("inference_failed", model.context);
+  const std::vector<float> audio = toFloatSamples(samples);
+  writeDiagnostic("Running inference...");
+  reportLibraryAbortAs("inference_failed");
+  if (!transcribe(model.context.get(), audio)) return fail("inference_failed", model.context);
 
-    const std::string transcript = cleanTranscript(joinSegments(model.context.get()));
-    writeDiagnostic("Result: " + std::to_string(transcript.size()) + " chars");
-    reportLibraryAbortAs(nullptr);
-    writeResultEvent(transcript);
-    model.context.release();
-    return 0;
+  const std::string transcript = cleanTranscript(joinSegments(model.context.get()));
+  writeDiagnostic("Result: " + std::to_string(transcript.size()) + " chars");
+  reportLibraryAbortAs(nullptr);
+  writeResultEvent(transcript);
+  model.context.release();
+  return 0;
 }

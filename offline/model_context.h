@@ -8,26 +8,26 @@ struct whisper_context;
 // calls explicitly after its event line is out; the destructor only covers
 // early returns.
 class ModelContext {
-public:
-    ModelContext() = default;
-    explicit ModelContext(whisper_context* context) : context_(context) {}
-    ~ModelContext() { release(); }
-    ModelContext(ModelContext&& other) noexcept : context_(other.context_) { other.context_ = nullptr; }
-    ModelContext& operator=(ModelContext&& other) noexcept;
-    ModelContext(const ModelContext&) = delete;
-    ModelContext& operator=(const ModelContext&) = delete;
+ public:
+  ModelContext() = default;
+  explicit ModelContext(whisper_context* context) : context_(context) {}
+  ~ModelContext() { release(); }
+  ModelContext(ModelContext&& other) noexcept : context_(other.context_) { other.context_ = nullptr; }
+  ModelContext& operator=(ModelContext&& other) noexcept;
+  ModelContext(const ModelContext&) = delete;
+  ModelContext& operator=(const ModelContext&) = delete;
 
-    whisper_context* get() const { return context_; }
-    explicit operator bool() const { return context_ != nullptr; }
-    void release();
+  whisper_context* get() const { return context_; }
+  explicit operator bool() const { return context_ != nullptr; }
+  void release();
 
-private:
-    whisper_context* context_ = nullptr;
+ private:
+  whisper_context* context_ = nullptr;
 };
 
 struct LoadedModel {
-    ModelContext context;  // may be set even when the model is not usable
-    bool usable = false;
+  ModelContext context;  // may be set even when the model is not usable
+  bool usable = false;
 };
 
 // Loads the model at the path, taken verbatim, with the library's default context

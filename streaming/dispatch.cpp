@@ -41,7 +41,7 @@ struct Queued {
 };
 
 struct Timer {
-  Clock::time_point joins;  // the deadline, or the scheduling time if that is later
+  Clock::time_point joins;      // the deadline, or the scheduling time if that is later
   unsigned long long sequence;  // ties go in scheduling order
   std::shared_ptr<WorkItem> item;
   bool operator<(const Timer& other) const {
@@ -72,9 +72,8 @@ void admitDueTimers(MainLoop& loop, Clock::time_point now) {
     Timer timer = *loop.timers.begin();
     loop.timers.erase(loop.timers.begin());
     if (timer.item->isCancelled()) continue;
-    auto place = std::upper_bound(
-        loop.queue.begin(), loop.queue.end(), timer.joins,
-        [](Clock::time_point t, const Queued& q) { return t < q.joined; });
+    auto place = std::upper_bound(loop.queue.begin(), loop.queue.end(), timer.joins,
+                                  [](Clock::time_point t, const Queued& q) { return t < q.joined; });
     std::shared_ptr<WorkItem> item = std::move(timer.item);
     loop.queue.insert(place, Queued{timer.joins, [item] { item->perform(); }});
   }

@@ -37,9 +37,7 @@ void writeResult(const std::string& text, bool isFinal) {
   writeJSON(nlohmann::json{{"text", text}, {"isFinal", isFinal}});
 }
 
-void writeError(const std::string& message) {
-  writeJSON(nlohmann::json{{"error", message}});
-}
+void writeError(const std::string& message) { writeJSON(nlohmann::json{{"error", message}}); }
 
 void debug(const std::string& message) {
   const std::string line = "[maribek] " + message + "\n";

@@ -1,8 +1,8 @@
 #include "file_handle.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
 
 namespace {
 

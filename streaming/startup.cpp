@@ -37,14 +37,10 @@ void passPermissionGate() {
   });
   authSemaphore->wait();
   switch (authStatus) {
-    case speech::kAuthorized:
-      break;
-    case speech::kDenied:
-      failStartUp("speech_recognition_permission_denied");
-    case speech::kRestricted:
-      failStartUp("speech_recognition_restricted");
-    default:
-      failStartUp("speech_recognition_not_authorized");
+    case speech::kAuthorized: break;
+    case speech::kDenied: failStartUp("speech_recognition_permission_denied");
+    case speech::kRestricted: failStartUp("speech_recognition_restricted");
+    default: failStartUp("speech_recognition_not_authorized");
   }
   debug("Authorization granted");
 }

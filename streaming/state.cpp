@@ -1,8 +1,8 @@
 #include "state.h"
 
+#include <unistd.h>
 #include <atomic>
 #include <cstdlib>
-#include <unistd.h>
 
 FileHandle inputHandle{STDIN_FILENO};
 FileHandle outputHandle{STDOUT_FILENO};
@@ -28,10 +28,6 @@ void storeEofTimeout(std::shared_ptr<dispatch::WorkItem> item) {
   std::atomic_store(&eofTimeout, std::move(item));
 }
 
-std::shared_ptr<dispatch::WorkItem> loadEofTimeout() {
-  return std::atomic_load(&eofTimeout);
-}
+std::shared_ptr<dispatch::WorkItem> loadEofTimeout() { return std::atomic_load(&eofTimeout); }
 
-void exitProcess(int status) {
-  std::_Exit(status);
-}
+void exitProcess(int status) { std::_Exit(status); }

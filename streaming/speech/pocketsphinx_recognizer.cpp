@@ -21,7 +21,8 @@ constexpr size_t kHypothesisEverySamples = 1600;
 
 class PocketsphinxRecognizer final : public SpeechRecognizer {
  public:
-  explicit PocketsphinxRecognizer(std::unique_ptr<PocketsphinxSession> session) : session_(std::move(session)) {}
+  explicit PocketsphinxRecognizer(std::unique_ptr<PocketsphinxSession> session)
+      : session_(std::move(session)) {}
 
   ~PocketsphinxRecognizer() override {
     {

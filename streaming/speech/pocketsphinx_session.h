@@ -50,8 +50,8 @@ class PocketsphinxSession {
   static constexpr size_t kMaxSegmentSamples = 30 * 16000;
 
   // Loads the en-US model from modelDir, the library's model directory (its en-us/
-  // holds the acoustic model en-us/, en-us.lm.bin and cmudict-en-us.dict). Returns nullptr when the decoder does not initialise.
-  // The library's own log is switched off for the whole process.
+  // holds the acoustic model en-us/, en-us.lm.bin and cmudict-en-us.dict). Returns nullptr when the decoder
+  // does not initialise. The library's own log is switched off for the whole process.
   static std::unique_ptr<PocketsphinxSession> make(const std::string& modelDir,
                                                    size_t maxSegmentSamples = kMaxSegmentSamples);
   ~PocketsphinxSession();
@@ -80,11 +80,11 @@ class PocketsphinxSession {
   cmd_ln_s* config_;
   ps_decoder_s* decoder_;
   size_t maxSegmentSamples_;
-  std::vector<int16_t> block_;     // the samples of a block not yet complete
-  bool inSegment_ = false;         // an utterance is open in the decoder
-  bool heardSpeech_ = false;       // the open utterance has seen speech
+  std::vector<int16_t> block_;  // the samples of a block not yet complete
+  bool inSegment_ = false;      // an utterance is open in the decoder
+  bool heardSpeech_ = false;    // the open utterance has seen speech
   size_t segmentSamples_ = 0;
-  std::string finished_;           // the finished segments, joined
+  std::string finished_;  // the finished segments, joined
   size_t finishedSegments_ = 0;
   bool failed_ = false;
   DecoderFailure failure_;

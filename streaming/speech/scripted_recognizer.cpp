@@ -93,12 +93,14 @@ Script loadScript() {
     while (std::getline(in, line)) {
       if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
       const nlohmann::json directive = nlohmann::json::parse(line);
-      if (directive.contains("authorization")) script.authorization = directive.at("authorization").get<int64_t>();
+      if (directive.contains("authorization"))
+        script.authorization = directive.at("authorization").get<int64_t>();
       if (directive.contains("recognizer")) {
         script.recognizer = directive.at("recognizer").get<std::string>();
         script.onDevice = directive.value("onDevice", true);
       }
-      if (directive.contains("recordAudio")) script.recordAudio = directive.at("recordAudio").get<std::string>();
+      if (directive.contains("recordAudio"))
+        script.recordAudio = directive.at("recordAudio").get<std::string>();
       if (directive.contains("at")) script.calls.push_back(parseCall(directive));
     }
   } catch (const std::exception& e) {
@@ -163,9 +165,7 @@ class ScriptedRecognizer : public SpeechRecognizer {
         case ScriptedCall::Trigger::kSamples:
           changed_.wait(lock, [&] { return samples_ >= call.samples; });
           break;
-        case ScriptedCall::Trigger::kEnd:
-          changed_.wait(lock, [&] { return ended_; });
-          break;
+        case ScriptedCall::Trigger::kEnd: changed_.wait(lock, [&] { return ended_; }); break;
         case ScriptedCall::Trigger::kAfterEnd:
           changed_.wait(lock, [&] { return ended_; });
           changed_.wait_until(lock, endedAt_ + call.delay, [] { return false; });
@@ -199,7 +199,8 @@ void requestAuthorization(std::function<void(int64_t status)> callback) {
 std::unique_ptr<SpeechRecognizer> makeSpeechRecognizer(const std::string& localeIdentifier) {
   const Script& s = script();
   if (s.recognizer == "missing" || localeIdentifier != "en-US") return nullptr;
-  if (s.recognizer != "available" && s.recognizer != "unavailable") badScript("unknown recognizer " + s.recognizer);
+  if (s.recognizer != "available" && s.recognizer != "unavailable")
+    badScript("unknown recognizer " + s.recognizer);
   return std::make_unique<ScriptedRecognizer>(s.recognizer == "available", s.onDevice);
 }
 

@@ -14,236 +14,247 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string pcm(const std::vector<int16_t>& samples) {
-    std::string bytes;
-    for (int16_t s : samples) {
-        bytes += static_cast<char>(static_cast<uint16_t>(s) & 0xFF);
-        bytes += static_cast<char>(static_cast<uint16_t>(s) >> 8);
-    }
-    return bytes;
+  std::string bytes;
+  for (int16_t s : samples) {
+    bytes += static_cast<char>(static_cast<uint16_t>(s) & 0xFF);
+    bytes += static_cast<char>(static_cast<uint16_t>(s) >> 8);
+  }
+  return bytes;
 }
 
 // Samples whose every byte differs from its neighbours', so a mispaired byte shows.
 std::vector<int16_t> rampSamples(size_t n) {
-    std::vector<int16_t> samples(n);
-    for (size_t i = 0; i < n; ++i) samples[i] = static_cast<int16_t>(static_cast<uint16_t>(i * 2654435761u >> 7));
-    return samples;
+  std::vector<int16_t> samples(n);
+  for (size_t i = 0; i < n; ++i)
+    samples[i] = static_cast<int16_t>(static_cast<uint16_t>(i * 2654435761u >> 7));
+  return samples;
 }
 
 class TovrinWithDouble : public testing::Test {
-protected:
-    void SetUp() override {
-        fs::create_directories(folder / "bin/lib");
-        fs::create_directories(control());
-        fs::copy_file(TOVRIN_BINARY, folder / "bin/tovrin");
-        fs::copy_file(WHISPER_DOUBLE, folder / "bin/lib/libwhisper.so.1");
-        fs::copy_file(fs::path(TOVRIN_BINARY).parent_path() / "lib/libggml-base.so.0", folder / "bin/lib/libggml-base.so.0");
+ protected:
+  void SetUp() override {
+    fs::create_directories(folder / "bin/lib");
+    fs::create_directories(control());
+    fs::copy_file(TOVRIN_BINARY, folder / "bin/tovrin");
+    fs::copy_file(WHISPER_DOUBLE, folder / "bin/lib/libwhisper.so.1");
+    fs::copy_file(fs::path(TOVRIN_BINARY).parent_path() / "lib/libggml-base.so.0",
+                  folder / "bin/lib/libggml-base.so.0");
+  }
+
+  std::string control() const { return folder / "control"; }
+
+  void script(const std::string& text) { writeFile(folder / "control/script", text); }
+
+  RunResult run(const std::string& input, std::vector<std::string> args = {"model.bin"},
+                Feed feed = Feed::File) {
+    RunOptions options;
+    options.args = std::move(args);
+    options.input = input;
+    options.feed = feed;
+    options.workingDirectory = folder.path();
+    options.environment = {"ORLESSA_WHISPER_DOUBLE=" + control()};
+    return runProcess(folder / "bin/tovrin", options);
+  }
+
+  std::vector<std::string> calls() const { return splitLines(readFile(folder / "control/calls")); }
+
+  std::vector<float> samples() const {
+    const std::string bytes = readFile(folder / "control/samples.f32");
+    std::vector<float> values(bytes.size() / sizeof(float));
+    std::memcpy(values.data(), bytes.data(), values.size() * sizeof(float));
+    return values;
+  }
+
+  std::string callStarting(const std::string& prefix) const {
+    for (const auto& c : calls()) {
+      if (c.rfind(prefix, 0) == 0) return c;
     }
+    return "";
+  }
 
-    std::string control() const { return folder / "control"; }
-
-    void script(const std::string& text) { writeFile(folder / "control/script", text); }
-
-    RunResult run(const std::string& input, std::vector<std::string> args = {"model.bin"}, Feed feed = Feed::File) {
-        RunOptions options;
-        options.args = std::move(args);
-        options.input = input;
-        options.feed = feed;
-        options.workingDirectory = folder.path();
-        options.environment = {"ORLESSA_WHISPER_DOUBLE=" + control()};
-        return runProcess(folder / "bin/tovrin", options);
-    }
-
-    std::vector<std::string> calls() const { return splitLines(readFile(folder / "control/calls")); }
-
-    std::vector<float> samples() const {
-        const std::string bytes = readFile(folder / "control/samples.f32");
-        std::vector<float> values(bytes.size() / sizeof(float));
-        std::memcpy(values.data(), bytes.data(), values.size() * sizeof(float));
-        return values;
-    }
-
-    std::string callStarting(const std::string& prefix) const {
-        for (const auto& c : calls()) {
-            if (c.rfind(prefix, 0) == 0) return c;
-        }
-        return "";
-    }
-
-    TempFolder folder;
+  TempFolder folder;
 };
 
 struct StageRow {
-    const char* name;
-    const char* script;
-    std::string input;
-    std::string out;
-    int status;
-    std::string err;  // the whole of standard error
-    bool freed;
+  const char* name;
+  const char* script;
+  std::string input;
+  std::string out;
+  int status;
+  std::string err;  // the whole of standard error
+  bool freed;
 };
 
 TEST_F(TovrinWithDouble, EveryStageEndsWithItsEventStatusAndRelease) {
-    const std::string audio = pcm(rampSamples(16000));
-    const std::string loading = "[tovrin] Loading model: model.bin\n";
-    const std::string upToInference = loading + "[tovrin] Model loaded\n[tovrin] Read 16000 samples (1.0s)\n"
-                                                "[tovrin] Running inference...\n";
-    const StageRow rows[] = {
-        {"load fails", "load fail\n", audio, "{\"error\":\"model_load_failed\"}\n", 1, loading, false},
-        {"model without tensors", "load empty\n", audio, "{\"error\":\"model_load_failed\"}\n", 1,
-         loading + "whisper_model_load: WARN no tensors loaded from model file - assuming empty model for testing\n",
-         true},
-        {"no audio", "", "", "{\"error\":\"no_audio_data\"}\n", 1, loading + "[tovrin] Model loaded\n", true},
-        {"inference returns 3", "full 3\n", audio, "{\"error\":\"inference_failed\"}\n", 1, upToInference, true},
-        {"inference returns -1", "full -1\n", audio, "{\"error\":\"inference_failed\"}\n", 1, upToInference, true},
-        {"inference throws", "full throw\n", audio, "{\"error\":\"inference_failed\"}\n", 1, upToInference, true},
-        {"success", "segment  Hello [noise]\nsegment  world.\n", audio,
-         "{\"text\":\"Hello  world.\",\"isFinal\":true}\n", 0, upToInference + "[tovrin] Result: 13 chars\n", true},
-    };
-    for (const StageRow& row : rows) {
-        SCOPED_TRACE(row.name);
-        fs::remove(control() + "/calls");
-        script(row.script);
-        const RunResult r = run(row.input);
-        EXPECT_EQ(r.status, row.status);
-        EXPECT_EQ(r.out, row.out);
-        EXPECT_EQ(r.err, row.err);
-        // The event line was whole on standard output when the context was freed.
-        const std::string freed = "whisper_free stdout_bytes=" + std::to_string(row.out.size());
-        if (row.freed) {
-            EXPECT_EQ(calls().back(), freed);
-        } else {
-            EXPECT_EQ(callStarting("whisper_free"), "");
-            EXPECT_EQ(r.inputConsumed, 0) << "audio was read although the model did not load";
-        }
+  const std::string audio = pcm(rampSamples(16000));
+  const std::string loading = "[tovrin] Loading model: model.bin\n";
+  const std::string upToInference = loading +
+                                    "[tovrin] Model loaded\n[tovrin] Read 16000 samples (1.0s)\n"
+                                    "[tovrin] Running inference...\n";
+  const StageRow rows[] = {
+      {"load fails", "load fail\n", audio, "{\"error\":\"model_load_failed\"}\n", 1, loading, false},
+      {"model without tensors", "load empty\n", audio, "{\"error\":\"model_load_failed\"}\n", 1,
+       loading +
+           "whisper_model_load: WARN no tensors loaded from model file - assuming empty model for testing\n",
+       true},
+      {"no audio", "", "", "{\"error\":\"no_audio_data\"}\n", 1, loading + "[tovrin] Model loaded\n", true},
+      {"inference returns 3", "full 3\n", audio, "{\"error\":\"inference_failed\"}\n", 1, upToInference,
+       true},
+      {"inference returns -1", "full -1\n", audio, "{\"error\":\"inference_failed\"}\n", 1, upToInference,
+       true},
+      {"inference throws", "full throw\n", audio, "{\"error\":\"inference_failed\"}\n", 1, upToInference,
+       true},
+      {"success", "segment  Hello [noise]\nsegment  world.\n", audio,
+       "{\"text\":\"Hello  world.\",\"isFinal\":true}\n", 0, upToInference + "[tovrin] Result: 13 chars\n",
+       true},
+  };
+  for (const StageRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    fs::remove(control() + "/calls");
+    script(row.script);
+    const RunResult r = run(row.input);
+    EXPECT_EQ(r.status, row.status);
+    EXPECT_EQ(r.out, row.out);
+    EXPECT_EQ(r.err, row.err);
+    // The event line was whole on standard output when the context was freed.
+    const std::string freed = "whisper_free stdout_bytes=" + std::to_string(row.out.size());
+    if (row.freed) {
+      EXPECT_EQ(calls().back(), freed);
+    } else {
+      EXPECT_EQ(callStarting("whisper_free"), "");
+      EXPECT_EQ(r.inputConsumed, 0) << "audio was read although the model did not load";
     }
+  }
 }
 
 TEST_F(TovrinWithDouble, AnAbortInsideTheLibraryBecomesTheInferenceError) {
-    script("full abort\n");
-    const RunResult r = run(pcm(rampSamples(100)));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "{\"error\":\"inference_failed\"}\n");
-    EXPECT_NE(r.err.find("failure inside the library"), std::string::npos) << r.err;
+  script("full abort\n");
+  const RunResult r = run(pcm(rampSamples(100)));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "{\"error\":\"inference_failed\"}\n");
+  EXPECT_NE(r.err.find("failure inside the library"), std::string::npos) << r.err;
 }
 
 TEST_F(TovrinWithDouble, CallsTheLibraryInOrderWithTheSevenFieldsSet) {
-    script("segment  one\nsegment  two\n");
-    const RunResult r = run(pcm(rampSamples(5000)));
-    ASSERT_EQ(r.status, 0) << r.err;
-    const std::vector<std::string> expected = {
-        "whisper_log_set",
-        "whisper_context_default_params",
-        "whisper_init_from_file_with_params path=model.bin params=default stdin_offset=0",
-        "whisper_full_default_params strategy=0",
-        "whisper_full n_samples=5000 strategy=0 n_threads=4 language=en single_segment=0 print_special=0 "
-        "print_progress=0 print_realtime=0 print_timestamps=0 others_changed=none",
-        "whisper_full_n_segments",
-        "whisper_full_get_segment_text 0",
-        "whisper_full_get_segment_text 1",
-        "whisper_free stdout_bytes=" + std::to_string(r.out.size()),
-    };
-    EXPECT_EQ(calls(), expected);
-    EXPECT_EQ(r.out, "{\"text\":\"one two\",\"isFinal\":true}\n");
+  script("segment  one\nsegment  two\n");
+  const RunResult r = run(pcm(rampSamples(5000)));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> expected = {
+      "whisper_log_set",
+      "whisper_context_default_params",
+      "whisper_init_from_file_with_params path=model.bin params=default stdin_offset=0",
+      "whisper_full_default_params strategy=0",
+      "whisper_full n_samples=5000 strategy=0 n_threads=4 language=en single_segment=0 print_special=0 "
+      "print_progress=0 print_realtime=0 print_timestamps=0 others_changed=none",
+      "whisper_full_n_segments",
+      "whisper_full_get_segment_text 0",
+      "whisper_full_get_segment_text 1",
+      "whisper_free stdout_bytes=" + std::to_string(r.out.size()),
+  };
+  EXPECT_EQ(calls(), expected);
+  EXPECT_EQ(r.out, "{\"text\":\"one two\",\"isFinal\":true}\n");
 }
 
 TEST_F(TovrinWithDouble, HandsOverEverySampleDividedBy32768) {
-    const std::string bytes("\x00\x80\xFF\x7F\x01\x00\x00\x01\xFF\xFF", 10);
-    ASSERT_EQ(run(bytes).status, 0);
-    EXPECT_EQ(samples(), (std::vector<float>{-1.0f, 0.999969482421875f, 0.000030517578125f, 0.0078125f,
-                                            -0.000030517578125f}));
+  const std::string bytes("\x00\x80\xFF\x7F\x01\x00\x00\x01\xFF\xFF", 10);
+  ASSERT_EQ(run(bytes).status, 0);
+  EXPECT_EQ(samples(), (std::vector<float>{-1.0f, 0.999969482421875f, 0.000030517578125f, 0.0078125f,
+                                           -0.000030517578125f}));
 }
 
 struct InputRow {
-    const char* name;
-    std::string input;
-    Feed feed;
-    size_t samples;  // 0: no audio
-    std::string readLine;
+  const char* name;
+  std::string input;
+  Feed feed;
+  size_t samples;  // 0: no audio
+  std::string readLine;
 };
 
 TEST_F(TovrinWithDouble, PairsTheInputWhateverPiecesItComesIn) {
-    const std::string ramp = pcm(rampSamples(20000));
-    const InputRow rows[] = {
-        {"1 byte", "\x7F", Feed::File, 0, ""},
-        {"3 bytes", ramp.substr(0, 3), Feed::File, 1, "Read 1 samples (0.0s)"},
-        {"8193 bytes", ramp.substr(0, 8193), Feed::Pipe, 4096, "Read 4096 samples (0.3s)"},
-        {"16000 samples", ramp.substr(0, 32000), Feed::Pipe, 16000, "Read 16000 samples (1.0s)"},
-        {"8000 samples", ramp.substr(0, 16000), Feed::File, 8000, "Read 8000 samples (0.5s)"},
-        {"one byte per write", ramp.substr(0, 20001), Feed::ByteAtATime, 10000, "Read 10000 samples (0.6s)"},
-        {"a long pipe", ramp, Feed::Pipe, 20000, "Read 20000 samples (1.2s)"},
-    };
-    const std::vector<int16_t> expected = rampSamples(20000);
-    for (const InputRow& row : rows) {
-        SCOPED_TRACE(row.name);
-        fs::remove(control() + "/samples.f32");
-        const RunResult r = run(row.input, {"model.bin"}, row.feed);
-        if (row.samples == 0) {
-            EXPECT_EQ(r.status, 1);
-            EXPECT_EQ(r.out, "{\"error\":\"no_audio_data\"}\n");
-            continue;
-        }
-        EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_NE(r.err.find("[tovrin] " + row.readLine + "\n"), std::string::npos) << r.err;
-        const std::vector<float> got = samples();
-        ASSERT_EQ(got.size(), row.samples);
-        for (size_t i = 0; i < got.size(); ++i) {
-            ASSERT_EQ(got[i], expected[i] / 32768.0f) << "sample " << i;
-        }
+  const std::string ramp = pcm(rampSamples(20000));
+  const InputRow rows[] = {
+      {"1 byte", "\x7F", Feed::File, 0, ""},
+      {"3 bytes", ramp.substr(0, 3), Feed::File, 1, "Read 1 samples (0.0s)"},
+      {"8193 bytes", ramp.substr(0, 8193), Feed::Pipe, 4096, "Read 4096 samples (0.3s)"},
+      {"16000 samples", ramp.substr(0, 32000), Feed::Pipe, 16000, "Read 16000 samples (1.0s)"},
+      {"8000 samples", ramp.substr(0, 16000), Feed::File, 8000, "Read 8000 samples (0.5s)"},
+      {"one byte per write", ramp.substr(0, 20001), Feed::ByteAtATime, 10000, "Read 10000 samples (0.6s)"},
+      {"a long pipe", ramp, Feed::Pipe, 20000, "Read 20000 samples (1.2s)"},
+  };
+  const std::vector<int16_t> expected = rampSamples(20000);
+  for (const InputRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    fs::remove(control() + "/samples.f32");
+    const RunResult r = run(row.input, {"model.bin"}, row.feed);
+    if (row.samples == 0) {
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.out, "{\"error\":\"no_audio_data\"}\n");
+      continue;
     }
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("[tovrin] " + row.readLine + "\n"), std::string::npos) << r.err;
+    const std::vector<float> got = samples();
+    ASSERT_EQ(got.size(), row.samples);
+    for (size_t i = 0; i < got.size(); ++i) {
+      ASSERT_EQ(got[i], expected[i] / 32768.0f) << "sample " << i;
+    }
+  }
 }
 
 TEST_F(TovrinWithDouble, TakesTheModelPathFromTheFirstArgumentOnly) {
-    const std::string audio = pcm(rampSamples(10));
-    const struct {
-        std::vector<std::string> args;
-        std::string path;
-    } rows[] = {
-        {{}, "./models/ggml-tiny.en.bin"},
-        {{"first.bin", "second.bin"}, "first.bin"},
-        {{"--help"}, "--help"},
-        {{"a\nb"}, "a\nb"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.path);
-        fs::remove(control() + "/calls");
-        const RunResult r = run(audio, row.args);
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.err.rfind("[tovrin] Loading model: " + row.path + "\n[tovrin] Model loaded\n", 0), 0u) << r.err;
-        const std::string init = "whisper_init_from_file_with_params path=" + row.path + " params=default";
-        EXPECT_EQ(readFile(control() + "/calls").find(init) != std::string::npos, true);
-    }
+  const std::string audio = pcm(rampSamples(10));
+  const struct {
+    std::vector<std::string> args;
+    std::string path;
+  } rows[] = {
+      {{}, "./models/ggml-tiny.en.bin"},
+      {{"first.bin", "second.bin"}, "first.bin"},
+      {{"--help"}, "--help"},
+      {{"a\nb"}, "a\nb"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.path);
+    fs::remove(control() + "/calls");
+    const RunResult r = run(audio, row.args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err.rfind("[tovrin] Loading model: " + row.path + "\n[tovrin] Model loaded\n", 0), 0u)
+        << r.err;
+    const std::string init = "whisper_init_from_file_with_params path=" + row.path + " params=default";
+    EXPECT_EQ(readFile(control() + "/calls").find(init) != std::string::npos, true);
+  }
 }
 
 struct TranscriptRow {
-    const char* script;
-    std::string out;
-    size_t resultBytes;
+  const char* script;
+  std::string out;
+  size_t resultBytes;
 };
 
 TEST_F(TovrinWithDouble, JoinsCleansAndEscapesTheSegments) {
-    const TranscriptRow rows[] = {
-        {"count 0\n", "{\"text\":\"\",\"isFinal\":true}\n", 0},
-        {"count -1\nsegment x\n", "{\"text\":\"\",\"isFinal\":true}\n", 0},
-        {"segment  [BLANK_AUDIO]\nsegment  (music) \n", "{\"text\":\"\",\"isFinal\":true}\n", 0},
-        {"segment a\nsegment-null b\nsegment c\n", "{\"text\":\"ac\",\"isFinal\":true}\n", 2},
-        {"count 3\nsegment x\n", "{\"text\":\"x\",\"isFinal\":true}\n", 1},
-        {"segment \\xC3\\xA9\n", "{\"text\":\"\xC3\xA9\",\"isFinal\":true}\n", 2},
-        {"segment say \"hi\"\\x09back\\x5Cslash/\\x0C\n",
-         "{\"text\":\"say \\\"hi\\\"\\tback\\\\slash/\\u000c\",\"isFinal\":true}\n", 21},
-        // A character split between two segments joins up again; a cut one becomes U+FFFD.
-        {"segment caf\\xC3\nsegment \\xA9 ok\nsegment  \\xE2\\x82 [x]\n",
-         "{\"text\":\"caf\xC3\xA9 ok \xEF\xBF\xBD\",\"isFinal\":true}\n", 11},
-        {"segment line one\\x0Aline two\\x0D\n", "{\"text\":\"line one\\nline two\",\"isFinal\":true}\n", 17},
-    };
-    for (const TranscriptRow& row : rows) {
-        SCOPED_TRACE(row.script);
-        script(row.script);
-        const RunResult r = run(pcm(rampSamples(10)));
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, row.out);
-        EXPECT_NE(r.err.find("[tovrin] Result: " + std::to_string(row.resultBytes) + " chars\n"), std::string::npos)
-            << r.err;
-    }
+  const TranscriptRow rows[] = {
+      {"count 0\n", "{\"text\":\"\",\"isFinal\":true}\n", 0},
+      {"count -1\nsegment x\n", "{\"text\":\"\",\"isFinal\":true}\n", 0},
+      {"segment  [BLANK_AUDIO]\nsegment  (music) \n", "{\"text\":\"\",\"isFinal\":true}\n", 0},
+      {"segment a\nsegment-null b\nsegment c\n", "{\"text\":\"ac\",\"isFinal\":true}\n", 2},
+      {"count 3\nsegment x\n", "{\"text\":\"x\",\"isFinal\":true}\n", 1},
+      {"segment \\xC3\\xA9\n", "{\"text\":\"\xC3\xA9\",\"isFinal\":true}\n", 2},
+      {"segment say \"hi\"\\x09back\\x5Cslash/\\x0C\n",
+       "{\"text\":\"say \\\"hi\\\"\\tback\\\\slash/\\u000c\",\"isFinal\":true}\n", 21},
+      // A character split between two segments joins up again; a cut one becomes U+FFFD.
+      {"segment caf\\xC3\nsegment \\xA9 ok\nsegment  \\xE2\\x82 [x]\n",
+       "{\"text\":\"caf\xC3\xA9 ok \xEF\xBF\xBD\",\"isFinal\":true}\n", 11},
+      {"segment line one\\x0Aline two\\x0D\n", "{\"text\":\"line one\\nline two\",\"isFinal\":true}\n", 17},
+  };
+  for (const TranscriptRow& row : rows) {
+    SCOPED_TRACE(row.script);
+    script(row.script);
+    const RunResult r = run(pcm(rampSamples(10)));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, row.out);
+    EXPECT_NE(r.err.find("[tovrin] Result: " + std::to_string(row.resultBytes) + " chars\n"),
+              std::string::npos)
+        << r.err;
+  }
 }
 
 }  // namespace

@@ -15,145 +15,146 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Model {
-    std::string path;
-    long vocabEnd = 0;
-    long size = 0;
+  std::string path;
+  long vocabEnd = 0;
+  long size = 0;
 };
 
 Model makeModel(const std::string& path, std::vector<std::string> extra = {}) {
-    RunOptions options;
-    options.args = {path};
-    options.args.insert(options.args.end(), extra.begin(), extra.end());
-    const RunResult r = runProcess(MODEL_GENERATOR, options);
-    EXPECT_EQ(r.status, 0) << r.err;
-    Model model{path};
-    std::istringstream layout(r.out);
-    std::string key;
-    long value = 0;
-    while (layout >> key >> value) {
-        if (key == "vocab_end") model.vocabEnd = value;
-        if (key == "size") model.size = value;
-    }
-    return model;
+  RunOptions options;
+  options.args = {path};
+  options.args.insert(options.args.end(), extra.begin(), extra.end());
+  const RunResult r = runProcess(MODEL_GENERATOR, options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  Model model{path};
+  std::istringstream layout(r.out);
+  std::string key;
+  long value = 0;
+  while (layout >> key >> value) {
+    if (key == "vocab_end") model.vocabEnd = value;
+    if (key == "size") model.size = value;
+  }
+  return model;
 }
 
 // Two seconds of a gliding tone with some noise: something for the encoder to chew on.
 std::string speechLikeAudio(int seconds = 2) {
-    std::string bytes;
-    unsigned noise = 12345;
-    for (int i = 0; i < seconds * 16000; ++i) {
-        noise = noise * 1103515245u + 12345u;
-        const double t = i / 16000.0;
-        const double v = 8000 * std::sin(2 * M_PI * (200 + 100 * t) * t) + static_cast<int>(noise >> 22) - 512;
-        const auto s = static_cast<uint16_t>(static_cast<int16_t>(v));
-        bytes += static_cast<char>(s & 0xFF);
-        bytes += static_cast<char>(s >> 8);
-    }
-    return bytes;
+  std::string bytes;
+  unsigned noise = 12345;
+  for (int i = 0; i < seconds * 16000; ++i) {
+    noise = noise * 1103515245u + 12345u;
+    const double t = i / 16000.0;
+    const double v = 8000 * std::sin(2 * M_PI * (200 + 100 * t) * t) + static_cast<int>(noise >> 22) - 512;
+    const auto s = static_cast<uint16_t>(static_cast<int16_t>(v));
+    bytes += static_cast<char>(s & 0xFF);
+    bytes += static_cast<char>(s >> 8);
+  }
+  return bytes;
 }
 
 RunResult runTovrin(const std::string& program, std::vector<std::string> args, const std::string& cwd = "") {
-    RunOptions options;
-    options.args = std::move(args);
-    options.input = speechLikeAudio();
-    options.workingDirectory = cwd;
-    return runProcess(program, options);
+  RunOptions options;
+  options.args = std::move(args);
+  options.input = speechLikeAudio();
+  options.workingDirectory = cwd;
+  return runProcess(program, options);
 }
 
 // One line, strict JSON, exactly "text" and "isFinal": true.
 void expectOneFinalResult(const RunResult& r) {
-    ASSERT_EQ(r.status, 0) << r.err;
-    ASSERT_FALSE(r.out.empty());
-    ASSERT_EQ(r.out.find('\n'), r.out.size() - 1) << r.out;
-    nlohmann::json event;
-    ASSERT_NO_THROW(event = nlohmann::json::parse(r.out)) << r.out;
-    EXPECT_EQ(event.size(), 2u);
-    EXPECT_TRUE(event.at("text").is_string());
-    EXPECT_EQ(event.at("isFinal"), true);
-    EXPECT_EQ(r.out.rfind("{\"text\":\"", 0), 0u);
-    EXPECT_NE(r.err.find("[tovrin] Model loaded\n[tovrin] Read 32000 samples (2.0s)\n[tovrin] Running inference...\n"),
-              std::string::npos)
-        << r.err;
-    EXPECT_NE(r.err.find("[tovrin] Result: "), std::string::npos);
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_FALSE(r.out.empty());
+  ASSERT_EQ(r.out.find('\n'), r.out.size() - 1) << r.out;
+  nlohmann::json event;
+  ASSERT_NO_THROW(event = nlohmann::json::parse(r.out)) << r.out;
+  EXPECT_EQ(event.size(), 2u);
+  EXPECT_TRUE(event.at("text").is_string());
+  EXPECT_EQ(event.at("isFinal"), true);
+  EXPECT_EQ(r.out.rfind("{\"text\":\"", 0), 0u);
+  EXPECT_NE(r.err.find(
+                "[tovrin] Model loaded\n[tovrin] Read 32000 samples (2.0s)\n[tovrin] Running inference...\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("[tovrin] Result: "), std::string::npos);
 }
 
 TEST(TovrinWithWhisper, TranscribesWithAGeneratedModel) {
-    TempFolder folder;
-    const Model model = makeModel(folder / "model.bin", {"--ftype", "f16"});
-    expectOneFinalResult(runTovrin(TOVRIN_BINARY, {model.path}));
+  TempFolder folder;
+  const Model model = makeModel(folder / "model.bin", {"--ftype", "f16"});
+  expectOneFinalResult(runTovrin(TOVRIN_BINARY, {model.path}));
 }
 
 TEST(TovrinWithWhisper, RunsFromACopyOfItsFolderWithTheDefaultModelPath) {
-    TempFolder folder;
-    fs::create_directories(folder / "elsewhere/bin");
-    fs::copy(fs::path(TOVRIN_BINARY).parent_path() / "lib", folder / "elsewhere/bin/lib",
-             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-    fs::copy_file(TOVRIN_BINARY, folder / "elsewhere/bin/tovrin");
-    fs::create_directories(folder / "work/models");
-    makeModel(folder / "work/models/ggml-tiny.en.bin", {"--ftype", "f16"});
+  TempFolder folder;
+  fs::create_directories(folder / "elsewhere/bin");
+  fs::copy(fs::path(TOVRIN_BINARY).parent_path() / "lib", folder / "elsewhere/bin/lib",
+           fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  fs::copy_file(TOVRIN_BINARY, folder / "elsewhere/bin/tovrin");
+  fs::create_directories(folder / "work/models");
+  makeModel(folder / "work/models/ggml-tiny.en.bin", {"--ftype", "f16"});
 
-    const RunResult r = runTovrin(folder / "elsewhere/bin/tovrin", {}, folder / "work");
-    EXPECT_EQ(r.err.rfind("[tovrin] Loading model: ./models/ggml-tiny.en.bin\n", 0), 0u) << r.err;
-    expectOneFinalResult(r);
+  const RunResult r = runTovrin(folder / "elsewhere/bin/tovrin", {}, folder / "work");
+  EXPECT_EQ(r.err.rfind("[tovrin] Loading model: ./models/ggml-tiny.en.bin\n", 0), 0u) << r.err;
+  expectOneFinalResult(r);
 
-    // The libraries come from beside the copy, not from the build.
-    fs::remove_all(folder / "elsewhere/bin/lib");
-    EXPECT_EQ(runTovrin(folder / "elsewhere/bin/tovrin", {}, folder / "work").status, 127);
+  // The libraries come from beside the copy, not from the build.
+  fs::remove_all(folder / "elsewhere/bin/lib");
+  EXPECT_EQ(runTovrin(folder / "elsewhere/bin/tovrin", {}, folder / "work").status, 127);
 }
 
 TEST(TovrinWithWhisper, RefusesEveryBrokenModelFileWithoutCrashing) {
-    TempFolder folder;
-    const Model model = makeModel(folder / "model.bin", {"--ftype", "f16"});
-    const std::string whole = readFile(model.path);
-    ASSERT_EQ(static_cast<long>(whole.size()), model.size);
+  TempFolder folder;
+  const Model model = makeModel(folder / "model.bin", {"--ftype", "f16"});
+  const std::string whole = readFile(model.path);
+  ASSERT_EQ(static_cast<long>(whole.size()), model.size);
 
-    std::string badMagic = whole;
-    badMagic[0] ^= 0x20;
-    std::string badTensorName = whole;
-    const size_t name = badTensorName.find("encoder.conv1.weight");
-    ASSERT_NE(name, std::string::npos);
-    badTensorName[name] = 'E';
-    std::string badShape = whole;
-    // The first tensor record starts right after the vocabulary: n_dims, name length, type, ne[0].
-    badShape[model.vocabEnd + 12] ^= 0x01;
+  std::string badMagic = whole;
+  badMagic[0] ^= 0x20;
+  std::string badTensorName = whole;
+  const size_t name = badTensorName.find("encoder.conv1.weight");
+  ASSERT_NE(name, std::string::npos);
+  badTensorName[name] = 'E';
+  std::string badShape = whole;
+  // The first tensor record starts right after the vocabulary: n_dims, name length, type, ne[0].
+  badShape[model.vocabEnd + 12] ^= 0x01;
 
-    const struct {
-        const char* name;
-        std::string bytes;
-    } rows[] = {
-        {"empty file", ""},
-        {"cut after 1 kB", whole.substr(0, 1024)},
-        {"cut inside the vocabulary", whole.substr(0, model.vocabEnd / 2)},
-        {"cut after the vocabulary", whole.substr(0, model.vocabEnd)},
-        {"cut inside the first tensor", whole.substr(0, model.vocabEnd + 100)},
-        {"cut at half its length", whole.substr(0, whole.size() / 2)},
-        {"cut 1000 bytes before the end", whole.substr(0, whole.size() - 1000)},
-        {"bad magic", badMagic},
-        {"unknown tensor", badTensorName},
-        {"wrong tensor shape", badShape},
-        {"text, not a model", std::string(4096, 'x')},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        writeFile(folder / "broken.bin", row.bytes);
-        const RunResult r = runTovrin(TOVRIN_BINARY, {folder / "broken.bin"});
-        EXPECT_EQ(r.status, 1) << r.err;
-        EXPECT_EQ(r.out, "{\"error\":\"model_load_failed\"}\n");
-        EXPECT_EQ(r.err.find("[tovrin] Model loaded"), std::string::npos) << r.err;
-    }
-    const RunResult missing = runTovrin(TOVRIN_BINARY, {folder / "missing.bin"});
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.out, "{\"error\":\"model_load_failed\"}\n");
+  const struct {
+    const char* name;
+    std::string bytes;
+  } rows[] = {
+      {"empty file", ""},
+      {"cut after 1 kB", whole.substr(0, 1024)},
+      {"cut inside the vocabulary", whole.substr(0, model.vocabEnd / 2)},
+      {"cut after the vocabulary", whole.substr(0, model.vocabEnd)},
+      {"cut inside the first tensor", whole.substr(0, model.vocabEnd + 100)},
+      {"cut at half its length", whole.substr(0, whole.size() / 2)},
+      {"cut 1000 bytes before the end", whole.substr(0, whole.size() - 1000)},
+      {"bad magic", badMagic},
+      {"unknown tensor", badTensorName},
+      {"wrong tensor shape", badShape},
+      {"text, not a model", std::string(4096, 'x')},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    writeFile(folder / "broken.bin", row.bytes);
+    const RunResult r = runTovrin(TOVRIN_BINARY, {folder / "broken.bin"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.out, "{\"error\":\"model_load_failed\"}\n");
+    EXPECT_EQ(r.err.find("[tovrin] Model loaded"), std::string::npos) << r.err;
+  }
+  const RunResult missing = runTovrin(TOVRIN_BINARY, {folder / "missing.bin"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out, "{\"error\":\"model_load_failed\"}\n");
 }
 
 // whisper.cpp 1.9.1 loads a model stored in f32 and then fails an assertion in
 // its first convolution; that abort must still end in an event line.
 TEST(TovrinWithWhisper, ReportsAnAbortOfTheLibraryAsAnInferenceFailure) {
-    TempFolder folder;
-    const Model model = makeModel(folder / "model.bin", {"--ftype", "f32"});
-    const RunResult r = runTovrin(TOVRIN_BINARY, {model.path});
-    EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_EQ(r.out, "{\"error\":\"inference_failed\"}\n");
+  TempFolder folder;
+  const Model model = makeModel(folder / "model.bin", {"--ftype", "f32"});
+  const RunResult r = runTovrin(TOVRIN_BINARY, {model.path});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.out, "{\"error\":\"inference_failed\"}\n");
 }
 
 }  // namespace

@@ -27,8 +27,9 @@ TEST(PocketsphinxRecognizer, AuthorizationIsGrantedFromAnotherThread) {
   // Shared with the callback, which may still be returning when the test ends.
   auto answer = std::make_shared<std::promise<std::pair<int64_t, std::thread::id>>>();
   auto future = answer->get_future();
-  speech::requestAuthorization(
-      [answer](int64_t status) { answer->set_value({status, std::this_thread::get_id()}); });
+  speech::requestAuthorization([answer](int64_t status) {
+    answer->set_value({status, std::this_thread::get_id()});
+  });
   ASSERT_EQ(future.wait_for(std::chrono::seconds(30)), std::future_status::ready);
   const auto [status, thread] = future.get();
   EXPECT_EQ(status, speech::kAuthorized);

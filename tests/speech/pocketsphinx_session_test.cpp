@@ -20,7 +20,8 @@ std::vector<int16_t> readNote() {
   std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   std::vector<int16_t> samples(bytes.size() / 2);
   for (size_t i = 0; i < samples.size(); ++i) {
-    samples[i] = static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) | (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
+    samples[i] = static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) |
+                                      (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
   }
   return samples;
 }
@@ -139,7 +140,8 @@ TEST_F(PocketsphinxSessionTest, APauseEndsASegmentAndTheTextBeforeItStays) {
   ASSERT_TRUE(session->process(note().data() + note().size() / 2, note().size() - note().size() / 2));
   ASSERT_TRUE(session->finish());
   EXPECT_GT(session->finishedSegments(), segmentsAfterNote);
-  EXPECT_EQ(session->transcript().compare(0, afterNote.size() + 1, afterNote + " "), 0) << session->transcript();
+  EXPECT_EQ(session->transcript().compare(0, afterNote.size() + 1, afterNote + " "), 0)
+      << session->transcript();
 }
 
 TEST_F(PocketsphinxSessionTest, SpeechWithoutAPauseIsStillCutIntoSegments) {

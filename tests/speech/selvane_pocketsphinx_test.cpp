@@ -106,7 +106,8 @@ class SelvanePocketsphinxTest : public ::testing::Test {
     if (out >= 0) {
       posix_spawn_file_actions_adddup2(&actions, out, 1);
     } else {
-      posix_spawn_file_actions_addopen(&actions, 1, path("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      posix_spawn_file_actions_addopen(&actions, 1, path("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                       0600);
     }
     posix_spawn_file_actions_addopen(&actions, 2, path("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::vector<char*> argv{const_cast<char*>(SELVANE_PATH)};
@@ -162,7 +163,8 @@ void expectRecognisedNote(const HostRun& run) {
   }
   EXPECT_NE(run.standardError.find("[maribek] Final result received, exiting\n"), std::string::npos)
       << run.standardError;
-  EXPECT_EQ(run.standardError.find("Timeout waiting for final result"), std::string::npos) << run.standardError;
+  EXPECT_EQ(run.standardError.find("Timeout waiting for final result"), std::string::npos)
+      << run.standardError;
 }
 
 TEST_F(SelvanePocketsphinxTest, RecognisesANoteFromStandardInput) {

@@ -28,7 +28,8 @@ std::string extractSection(const std::string& executable, const std::string& out
 std::vector<std::pair<std::string, std::string>> entries(const std::string& plist) {
   std::vector<std::pair<std::string, std::string>> found;
   const std::regex entry(R"(<key>([^<]*)</key>\s*(<string>[^<]*</string>|<true/>|<false/>))");
-  for (auto it = std::sregex_iterator(plist.begin(), plist.end(), entry); it != std::sregex_iterator(); ++it) {
+  for (auto it = std::sregex_iterator(plist.begin(), plist.end(), entry); it != std::sregex_iterator();
+       ++it) {
     found.emplace_back((*it)[1], (*it)[2]);
   }
   return found;
@@ -52,7 +53,8 @@ TEST_P(BundleMetadata, PropertyListKeyForKey) {
       {"CFBundlePackageType", "<string>APPL</string>"},
       {"NSSpeechRecognitionUsageDescription",
        "<string>Orlessa uses speech recognition to transcribe dictated notes.</string>"},
-      {"NSMicrophoneUsageDescription", "<string>Orlessa uses the microphone to capture dictated notes.</string>"},
+      {"NSMicrophoneUsageDescription",
+       "<string>Orlessa uses the microphone to capture dictated notes.</string>"},
       {"LSBackgroundOnly", "<true/>"},
       {"LSUIElement", "<true/>"},
   };

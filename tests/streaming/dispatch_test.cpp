@@ -49,9 +49,7 @@ dispatch::Work step(const std::string& name, dispatch::Work more = nullptr) {
   _exit(0);
 }
 
-std::shared_ptr<WorkItem> timer(dispatch::Work work) {
-  return std::make_shared<WorkItem>(std::move(work));
-}
+std::shared_ptr<WorkItem> timer(dispatch::Work work) { return std::make_shared<WorkItem>(std::move(work)); }
 
 [[noreturn]] void serveMain(const std::function<void()>& setUp) {
   mainThread = std::this_thread::get_id();

@@ -29,7 +29,8 @@ class EventWriter : public testing::Test {
     std::string text;
     char buffer[4096];
     fcntl(fds[0], F_SETFL, O_NONBLOCK);
-    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+      text.append(buffer, static_cast<size_t>(n));
     return text;
   }
   int fds[2] = {-1, -1};

@@ -3,8 +3,8 @@
 // through.
 #include "file_handle.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -228,7 +228,8 @@ TEST_F(FileHandleTest, OpenedDescriptorsCloseOnExec) {
   ASSERT_GE(fd, 0);
   close(fd);
   int error = -1;
-  for (auto handle : {FileHandle::forReadingAtPath(name, &error), FileHandle::forWritingAtPath(name, &error)}) {
+  for (auto handle :
+       {FileHandle::forReadingAtPath(name, &error), FileHandle::forWritingAtPath(name, &error)}) {
     ASSERT_TRUE(handle.has_value());
     EXPECT_EQ(error, 0);
     EXPECT_TRUE(fcntl(handle->fileDescriptor(), F_GETFD) & FD_CLOEXEC);

@@ -15,7 +15,7 @@ using Clock = std::chrono::steady_clock;
 
 struct Child {
   pid_t pid = -1;
-  int stdinFd = -1;   // ours to write and close
+  int stdinFd = -1;  // ours to write and close
   int stdoutFd = -1;
   int stderrFd = -1;
 };

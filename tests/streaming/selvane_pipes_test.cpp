@@ -75,7 +75,8 @@ class SelvanePipes : public testing::Test {
 
   std::vector<json> parsedEvents() const {
     std::vector<json> parsed;
-    for (const auto& line : process_runner::splitLines(events)) parsed.push_back(json::parse(line, nullptr, false));
+    for (const auto& line : process_runner::splitLines(events))
+      parsed.push_back(json::parse(line, nullptr, false));
     return parsed;
   }
 
@@ -99,7 +100,8 @@ TEST_F(SelvanePipes, HostOpensOutputFirstAndEventsGoToThePipe) {
 
   // The pipe diagnostic comes before either pipe is open, and while the program
   // waits for a reader of the output pipe it has not opened the input pipe.
-  ASSERT_TRUE(process_runner::readUntil(child.stderrFd, stderrSeen, usingLine() + "\n", deadline)) << stderrSeen;
+  ASSERT_TRUE(process_runner::readUntil(child.stderrFd, stderrSeen, usingLine() + "\n", deadline))
+      << stderrSeen;
   EXPECT_EQ(openInputForWriting(milliseconds(300)), -1) << "the input pipe was opened before the output pipe";
   EXPECT_EQ(stderrSeen.find("Named pipes opened"), std::string::npos);
 
@@ -114,12 +116,11 @@ TEST_F(SelvanePipes, HostOpensOutputFirstAndEventsGoToThePipe) {
   EXPECT_EQ(status, 0);
   EXPECT_EQ(stdoutText, "") << "events belong on the output pipe";
   EXPECT_EQ(parsedEvents(), std::vector<json>{json::parse(R"({"text": "via pipes", "isFinal": true})")});
-  EXPECT_EQ(diagnostics, (std::vector<std::string>{usingLine(), "[maribek] Named pipes opened",
-                                                   "[maribek] Authorization granted",
-                                                   "[maribek] Recognizer ready (supportsOnDeviceRecognition: true)",
-                                                   "[maribek] Recognition task started",
-                                                   "[maribek] Input EOF, ending audio",
-                                                   "[maribek] Final result received, exiting"}));
+  EXPECT_EQ(diagnostics, (std::vector<std::string>{
+                             usingLine(), "[maribek] Named pipes opened", "[maribek] Authorization granted",
+                             "[maribek] Recognizer ready (supportsOnDeviceRecognition: true)",
+                             "[maribek] Recognition task started", "[maribek] Input EOF, ending audio",
+                             "[maribek] Final result received, exiting"}));
 }
 
 TEST_F(SelvanePipes, LaterOptionWinsAndOtherArgumentsAreIgnored) {
@@ -151,7 +152,8 @@ TEST_F(SelvanePipes, StartUpFailureEventGoesToTheOutputPipe) {
 
   EXPECT_EQ(status, 1);
   EXPECT_EQ(stdoutText, "");
-  EXPECT_EQ(parsedEvents(), std::vector<json>{json::parse(R"({"error": "speech_recognition_permission_denied"})")});
+  EXPECT_EQ(parsedEvents(),
+            std::vector<json>{json::parse(R"({"error": "speech_recognition_permission_denied"})")});
   EXPECT_EQ(diagnostics, (std::vector<std::string>{usingLine(), "[maribek] Named pipes opened"}));
 }
 
@@ -164,9 +166,10 @@ TEST_F(SelvanePipes, MissingOutputPipe) {
 
   EXPECT_EQ(status, 1);
   EXPECT_EQ(stdoutText, "");
-  EXPECT_EQ(diagnostics, (std::vector<std::string>{
-                             "[maribek] Using named pipes: input=" + inputPipe + " output=" + missing,
-                             "[maribek] Cannot open output pipe " + missing + ": No such file or directory"}));
+  EXPECT_EQ(diagnostics,
+            (std::vector<std::string>{
+                "[maribek] Using named pipes: input=" + inputPipe + " output=" + missing,
+                "[maribek] Cannot open output pipe " + missing + ": No such file or directory"}));
 }
 
 TEST_F(SelvanePipes, EmptyInputPathCountsAndCannotBeOpened) {
@@ -178,8 +181,9 @@ TEST_F(SelvanePipes, EmptyInputPathCountsAndCannotBeOpened) {
   EXPECT_EQ(status, 1);
   EXPECT_EQ(events, "");
   EXPECT_EQ(stdoutText, "");
-  EXPECT_EQ(diagnostics, (std::vector<std::string>{"[maribek] Using named pipes: input= output=" + outputPipe,
-                                                   "[maribek] Cannot open input pipe : No such file or directory"}));
+  EXPECT_EQ(diagnostics,
+            (std::vector<std::string>{"[maribek] Using named pipes: input= output=" + outputPipe,
+                                      "[maribek] Cannot open input pipe : No such file or directory"}));
 }
 
 }  // namespace

@@ -39,8 +39,8 @@ struct Case {
   const char* name;
   std::vector<std::string> script;  // directives; the recordAudio line is added
   std::vector<Chunk> input;
-  bool closeInput;                  // false: the input stays open until the exit
-  std::vector<std::string> events;  // expected, as JSON
+  bool closeInput;                       // false: the input stays open until the exit
+  std::vector<std::string> events;       // expected, as JSON
   std::vector<std::string> diagnostics;  // the exact lines of standard error
   int status;
   std::vector<std::string> args = {};
@@ -57,9 +57,10 @@ std::string tagged(const std::string& message) { return "[maribek] " + message; 
 
 // The start-up lines of a granted run, then the given messages, each tagged.
 std::vector<std::string> started(std::vector<std::string> later, const char* onDevice = "true") {
-  std::vector<std::string> lines{tagged("Authorization granted"),
-                                 tagged(std::string("Recognizer ready (supportsOnDeviceRecognition: ") + onDevice + ")"),
-                                 tagged("Recognition task started")};
+  std::vector<std::string> lines{
+      tagged("Authorization granted"),
+      tagged(std::string("Recognizer ready (supportsOnDeviceRecognition: ") + onDevice + ")"),
+      tagged("Recognition task started")};
   for (auto& m : later) lines.push_back(tagged(m));
   return lines;
 }
@@ -75,6 +76,8 @@ const std::string kTableBytes = std::string("\x00\x80\xff\x7f\x01\x00\x00\x01\xf
 const std::vector<float> kTableSamples{-1.0f, 0.999969482421875f, 0.000030517578125f, 0.0078125f,
                                        -0.000030517578125f};
 
+// One case per block reads better than the formatter's layout.
+// clang-format off
 const Case kCases[] = {
     // Results.
     {"PartialsThenFinal",
@@ -255,6 +258,7 @@ const Case kCases[] = {
      1, {}, std::nullopt,
      {R"(q\" b\\ s\/ lf\n cr\r tab\t bel\u0007 us\u001f )" "\xc3\xa9 \xe6\xbc\xa2", R"(bad\nthing \/ more)"}},
 };
+// clang-format on
 
 std::vector<float> readFloats(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -304,8 +308,8 @@ TEST_P(SelvaneProcess, Run) {
   }
 
   const int directory = c.unreadableInput ? open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-  process_runner::Child child = process_runner::spawn(SELVANE_SCRIPTED, c.args,
-                                                      {"SELVANE_SCRIPT=" + dir.file("script.jsonl")}, directory);
+  process_runner::Child child = process_runner::spawn(
+      SELVANE_SCRIPTED, c.args, {"SELVANE_SCRIPT=" + dir.file("script.jsonl")}, directory);
   if (directory >= 0) close(directory);
   ASSERT_GT(child.pid, 0);
   std::vector<int> channels{child.stdoutFd, child.stderrFd};
@@ -331,8 +335,7 @@ TEST_P(SelvaneProcess, Run) {
   if (c.closeInput) close(child.stdinFd);
 
   std::map<int, std::string> output;
-  EXPECT_TRUE(process_runner::readToEnd(channels, output, deadline))
-      << "the process did not end";
+  EXPECT_TRUE(process_runner::readToEnd(channels, output, deadline)) << "the process did not end";
   const int status = process_runner::waitForExit(child.pid, deadline);
   const double elapsed = std::chrono::duration<double>(Clock::now() - inputEnded).count();
   if (!c.closeInput) close(child.stdinFd);
@@ -371,6 +374,8 @@ TEST_P(SelvaneProcess, Run) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SelvaneProcess, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<Case>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace
