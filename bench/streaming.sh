@@ -17,18 +17,8 @@ selvane=$build/bin/selvane
 work=$build/bench-streaming
 mkdir -p "$work"
 
-# The host helper, built against the same segmenting decoder for the reference.
-host=$work/stream_host
-if [ ! -x "$host" ] || [ "$here/stream_host.cpp" -nt "$host" ] ||
-   [ "$root/streaming/speech/pocketsphinx_session.cpp" -nt "$host" ]; then
-  echo "building the host helper"
-  # shellcheck disable=SC2046
-  g++ -std=c++17 -O2 -Wall -Wextra -I"$root/streaming" \
-    -DPOCKETSPHINX_MODELDIR="\"$(pkg-config --variable=modeldir pocketsphinx)\"" \
-    "$here/stream_host.cpp" "$root/streaming/speech/pocketsphinx_session.cpp" \
-    $(pkg-config --cflags --libs pocketsphinx 2>/dev/null | tr ' ' '\n' | grep -v '^-I/usr/include/sphinxbase$' | tr '\n' ' ') \
-    -pthread -o "$host"
-fi
+host=$build/bench/stream_host
+[ -x "$host" ] || { echo "no $host: build first" >&2; exit 1; }
 
 # Ten minutes of dictation: paragraphs spoken by espeak-ng, a second of silence
 # after each, repeated until the recording is long enough.
