@@ -5,17 +5,20 @@
 #   WHISPER_CLI           the library's own command-line transcriber, for the benchmark
 # and copies the shared libraries into bin/lib, where the executables look for them.
 
-if(NOT WHISPER_PREFIX)
-  execute_process(
-    COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/build-whisper.sh
-    OUTPUT_VARIABLE prefix
-    OUTPUT_STRIP_TRAILING_WHITESPACE
-    RESULT_VARIABLE status)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "scripts/build-whisper.sh failed (${status})")
-  endif()
-  set(WHISPER_PREFIX ${prefix} CACHE PATH "Prefix of the whisper.cpp build" FORCE)
+# The script answers at once when the cache is there; running it at every configure
+# picks up a new version or build revision, and editing it reconfigures.
+execute_process(
+  COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/build-whisper.sh
+  OUTPUT_VARIABLE WHISPER_PREFIX
+  OUTPUT_STRIP_TRAILING_WHITESPACE
+  RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "scripts/build-whisper.sh failed (${status})")
 endif()
+# In the cache too, for the scripts that read it (bench/offline.sh).
+set(WHISPER_PREFIX "${WHISPER_PREFIX}" CACHE PATH "Prefix of the whisper.cpp build" FORCE)
+set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY
+  CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/scripts/build-whisper.sh)
 
 add_library(whisper::whisper SHARED IMPORTED)
 set_target_properties(whisper::whisper PROPERTIES
