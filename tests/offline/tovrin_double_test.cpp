@@ -7,9 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "process_runner.h"
+#include "files.h"
+#include "run_process.h"
 
 namespace fs = std::filesystem;
+using test_support::readFile;
+using test_support::splitLines;
+using test_support::TempDir;
+using test_support::writeFile;
 
 namespace {
 
@@ -33,17 +38,17 @@ std::vector<int16_t> rampSamples(size_t n) {
 class TovrinWithDouble : public testing::Test {
  protected:
   void SetUp() override {
-    fs::create_directories(folder / "bin/lib");
+    fs::create_directories(folder.file("bin/lib"));
     fs::create_directories(control());
-    fs::copy_file(TOVRIN_BINARY, folder / "bin/tovrin");
-    fs::copy_file(WHISPER_DOUBLE, folder / "bin/lib/libwhisper.so.1");
+    fs::copy_file(TOVRIN_BINARY, folder.file("bin/tovrin"));
+    fs::copy_file(WHISPER_DOUBLE, folder.file("bin/lib/libwhisper.so.1"));
     fs::copy_file(fs::path(TOVRIN_BINARY).parent_path() / "lib/libggml-base.so.0",
-                  folder / "bin/lib/libggml-base.so.0");
+                  folder.file("bin/lib/libggml-base.so.0"));
   }
 
-  std::string control() const { return folder / "control"; }
+  std::string control() const { return folder.file("control"); }
 
-  void script(const std::string& text) { writeFile(folder / "control/script", text); }
+  void script(const std::string& text) { writeFile(folder.file("control/script"), text); }
 
   RunResult run(const std::string& input, std::vector<std::string> args = {"model.bin"},
                 Feed feed = Feed::File) {
@@ -53,13 +58,13 @@ class TovrinWithDouble : public testing::Test {
     options.feed = feed;
     options.workingDirectory = folder.path();
     options.environment = {"ORLESSA_WHISPER_DOUBLE=" + control()};
-    return runProcess(folder / "bin/tovrin", options);
+    return runProcess(folder.file("bin/tovrin"), options);
   }
 
-  std::vector<std::string> calls() const { return splitLines(readFile(folder / "control/calls")); }
+  std::vector<std::string> calls() const { return splitLines(readFile(folder.file("control/calls"))); }
 
   std::vector<float> samples() const {
-    const std::string bytes = readFile(folder / "control/samples.f32");
+    const std::string bytes = readFile(folder.file("control/samples.f32"));
     std::vector<float> values(bytes.size() / sizeof(float));
     std::memcpy(values.data(), bytes.data(), values.size() * sizeof(float));
     return values;
@@ -72,7 +77,7 @@ class TovrinWithDouble : public testing::Test {
     return "";
   }
 
-  TempFolder folder;
+  TempDir folder;
 };
 
 struct StageRow {

@@ -8,9 +8,13 @@
 #include <sstream>
 #include <string>
 
-#include "process_runner.h"
+#include "files.h"
+#include "run_process.h"
 
 namespace fs = std::filesystem;
+using test_support::readFile;
+using test_support::TempDir;
+using test_support::writeFile;
 
 namespace {
 
@@ -79,32 +83,32 @@ void expectOneFinalResult(const RunResult& r) {
 }
 
 TEST(TovrinWithWhisper, TranscribesWithAGeneratedModel) {
-  TempFolder folder;
-  const Model model = makeModel(folder / "model.bin", {"--ftype", "f16"});
+  TempDir folder;
+  const Model model = makeModel(folder.file("model.bin"), {"--ftype", "f16"});
   expectOneFinalResult(runTovrin(TOVRIN_BINARY, {model.path}));
 }
 
 TEST(TovrinWithWhisper, RunsFromACopyOfItsFolderWithTheDefaultModelPath) {
-  TempFolder folder;
-  fs::create_directories(folder / "elsewhere/bin");
-  fs::copy(fs::path(TOVRIN_BINARY).parent_path() / "lib", folder / "elsewhere/bin/lib",
+  TempDir folder;
+  fs::create_directories(folder.file("elsewhere/bin"));
+  fs::copy(fs::path(TOVRIN_BINARY).parent_path() / "lib", folder.file("elsewhere/bin/lib"),
            fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-  fs::copy_file(TOVRIN_BINARY, folder / "elsewhere/bin/tovrin");
-  fs::create_directories(folder / "work/models");
-  makeModel(folder / "work/models/ggml-tiny.en.bin", {"--ftype", "f16"});
+  fs::copy_file(TOVRIN_BINARY, folder.file("elsewhere/bin/tovrin"));
+  fs::create_directories(folder.file("work/models"));
+  makeModel(folder.file("work/models/ggml-tiny.en.bin"), {"--ftype", "f16"});
 
-  const RunResult r = runTovrin(folder / "elsewhere/bin/tovrin", {}, folder / "work");
+  const RunResult r = runTovrin(folder.file("elsewhere/bin/tovrin"), {}, folder.file("work"));
   EXPECT_EQ(r.err.rfind("[tovrin] Loading model: ./models/ggml-tiny.en.bin\n", 0), 0u) << r.err;
   expectOneFinalResult(r);
 
   // The libraries come from beside the copy, not from the build.
-  fs::remove_all(folder / "elsewhere/bin/lib");
-  EXPECT_EQ(runTovrin(folder / "elsewhere/bin/tovrin", {}, folder / "work").status, 127);
+  fs::remove_all(folder.file("elsewhere/bin/lib"));
+  EXPECT_EQ(runTovrin(folder.file("elsewhere/bin/tovrin"), {}, folder.file("work")).status, 127);
 }
 
 TEST(TovrinWithWhisper, RefusesEveryBrokenModelFileWithoutCrashing) {
-  TempFolder folder;
-  const Model model = makeModel(folder / "model.bin", {"--ftype", "f16"});
+  TempDir folder;
+  const Model model = makeModel(folder.file("model.bin"), {"--ftype", "f16"});
   const std::string whole = readFile(model.path);
   ASSERT_EQ(static_cast<long>(whole.size()), model.size);
 
@@ -136,13 +140,13 @@ TEST(TovrinWithWhisper, RefusesEveryBrokenModelFileWithoutCrashing) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    writeFile(folder / "broken.bin", row.bytes);
-    const RunResult r = runTovrin(TOVRIN_BINARY, {folder / "broken.bin"});
+    writeFile(folder.file("broken.bin"), row.bytes);
+    const RunResult r = runTovrin(TOVRIN_BINARY, {folder.file("broken.bin")});
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(r.out, "{\"error\":\"model_load_failed\"}\n");
     EXPECT_EQ(r.err.find("[tovrin] Model loaded"), std::string::npos) << r.err;
   }
-  const RunResult missing = runTovrin(TOVRIN_BINARY, {folder / "missing.bin"});
+  const RunResult missing = runTovrin(TOVRIN_BINARY, {folder.file("missing.bin")});
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.out, "{\"error\":\"model_load_failed\"}\n");
 }
@@ -150,8 +154,8 @@ TEST(TovrinWithWhisper, RefusesEveryBrokenModelFileWithoutCrashing) {
 // whisper.cpp 1.9.1 loads a model stored in f32 and then fails an assertion in
 // its first convolution; that abort must still end in an event line.
 TEST(TovrinWithWhisper, ReportsAnAbortOfTheLibraryAsAnInferenceFailure) {
-  TempFolder folder;
-  const Model model = makeModel(folder / "model.bin", {"--ftype", "f32"});
+  TempDir folder;
+  const Model model = makeModel(folder.file("model.bin"), {"--ftype", "f32"});
   const RunResult r = runTovrin(TOVRIN_BINARY, {model.path});
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(r.out, "{\"error\":\"inference_failed\"}\n");

@@ -14,18 +14,19 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "files.h"
 
 extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using test_support::readFile;
 
 struct Event {
   nlohmann::json json;
@@ -39,11 +40,6 @@ struct HostRun {
   std::string standardOutput;  // only with named pipes, where it must stay empty
   int status = -1;
 };
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 // Writes the note at real-time pace, 100 ms at a time, then closes fd.
 void feedNote(int fd, Clock::time_point* closedAt) {
@@ -82,16 +78,7 @@ std::vector<Event> readEvents(int fd) {
 
 class SelvanePocketsphinxTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    signal(SIGPIPE, SIG_IGN);
-    char pattern[] = "/tmp/selvane-ps-test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    for (const char* name : {"in.fifo", "out.fifo", "stdout", "stderr"}) unlink((dir_ + "/" + name).c_str());
-    rmdir(dir_.c_str());
-  }
+  void SetUp() override { signal(SIGPIPE, SIG_IGN); }
 
   // Starts selvane with the given arguments; its standard input, output and error
   // are the given descriptors (-1: the file under dir_ of that name, or /dev/null).
@@ -129,9 +116,9 @@ class SelvanePocketsphinxTest : public ::testing::Test {
     run.standardOutput = readFile(path("stdout"));
   }
 
-  std::string path(const char* name) const { return dir_ + "/" + name; }
+  std::string path(const char* name) const { return dir_.file(name); }
 
-  std::string dir_;
+  test_support::TempDir dir_;
 };
 
 // What a host must see from a good run: partial results, each a revision, then one

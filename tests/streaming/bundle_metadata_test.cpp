@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "process_runner.h"
+#include "files.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ std::vector<std::pair<std::string, std::string>> entries(const std::string& plis
 class BundleMetadata : public testing::TestWithParam<const char*> {};
 
 TEST_P(BundleMetadata, PropertyListKeyForKey) {
-  process_runner::TempDir dir;
+  test_support::TempDir dir;
   const std::string plist = extractSection(GetParam(), dir.file("Info.plist"));
   ASSERT_FALSE(plist.empty()) << "no section __info_plist";
 

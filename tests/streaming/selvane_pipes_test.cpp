@@ -15,14 +15,15 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "process_runner.h"
+#include "files.h"
+#include "process.h"
 
 namespace {
 
 using nlohmann::json;
-using process_runner::Clock;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
+using test_support::Clock;
 
 const std::string kFinalScript = R"({"at": "end", "result": {"text": "via pipes", "isFinal": true}})";
 
@@ -42,7 +43,7 @@ class SelvanePipes : public testing::Test {
       std::ofstream out(dir.file("script.jsonl"));
       for (const auto& line : script) out << line << "\n";
     }
-    child = process_runner::spawn(SELVANE_SCRIPTED, args, {"SELVANE_SCRIPT=" + dir.file("script.jsonl")});
+    child = test_support::spawn(SELVANE_SCRIPTED, args, {"SELVANE_SCRIPT=" + dir.file("script.jsonl")});
     ASSERT_GT(child.pid, 0);
   }
 
@@ -65,17 +66,17 @@ class SelvanePipes : public testing::Test {
   void finish(int eventsFd) {
     std::vector<int> fds{child.stdoutFd, child.stderrFd};
     if (eventsFd >= 0) fds.push_back(eventsFd);
-    EXPECT_TRUE(process_runner::readToEnd(fds, output, deadline)) << "the process did not end";
-    status = process_runner::waitForExit(child.pid, deadline);
+    EXPECT_TRUE(test_support::readToEnd(fds, output, deadline)) << "the process did not end";
+    status = test_support::waitForExit(child.pid, deadline);
     close(child.stdinFd);
     events = eventsFd >= 0 ? output[eventsFd] : "";
     stdoutText = output[child.stdoutFd];
-    diagnostics = process_runner::splitLines(stderrSeen + output[child.stderrFd]);
+    diagnostics = test_support::splitLines(stderrSeen + output[child.stderrFd]);
   }
 
   std::vector<json> parsedEvents() const {
     std::vector<json> parsed;
-    for (const auto& line : process_runner::splitLines(events))
+    for (const auto& line : test_support::splitLines(events))
       parsed.push_back(json::parse(line, nullptr, false));
     return parsed;
   }
@@ -84,9 +85,9 @@ class SelvanePipes : public testing::Test {
     return "[maribek] Using named pipes: input=" + inputPipe + " output=" + outputPipe;
   }
 
-  process_runner::TempDir dir;
+  test_support::TempDir dir;
   std::string inputPipe, outputPipe;
-  process_runner::Child child;
+  test_support::Child child;
   const Clock::time_point deadline = Clock::now() + seconds(60);
   std::string stderrSeen;  // read before finish()
   std::map<int, std::string> output;
@@ -100,7 +101,7 @@ TEST_F(SelvanePipes, HostOpensOutputFirstAndEventsGoToThePipe) {
 
   // The pipe diagnostic comes before either pipe is open, and while the program
   // waits for a reader of the output pipe it has not opened the input pipe.
-  ASSERT_TRUE(process_runner::readUntil(child.stderrFd, stderrSeen, usingLine() + "\n", deadline))
+  ASSERT_TRUE(test_support::readUntil(child.stderrFd, stderrSeen, usingLine() + "\n", deadline))
       << stderrSeen;
   EXPECT_EQ(openInputForWriting(milliseconds(300)), -1) << "the input pipe was opened before the output pipe";
   EXPECT_EQ(stderrSeen.find("Named pipes opened"), std::string::npos);
@@ -109,7 +110,7 @@ TEST_F(SelvanePipes, HostOpensOutputFirstAndEventsGoToThePipe) {
   ASSERT_GE(eventsFd, 0);
   const int audioFd = openInputForWriting(seconds(30));
   ASSERT_GE(audioFd, 0);
-  process_runner::writeAll(audioFd, std::string(64, '\0'));
+  test_support::writeAll(audioFd, std::string(64, '\0'));
   close(audioFd);
   finish(eventsFd);
 

@@ -18,14 +18,15 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "process_runner.h"
+#include "files.h"
+#include "process.h"
 
 namespace {
 
 using nlohmann::json;
-using process_runner::Clock;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
+using test_support::Clock;
 
 // A write of the host. The next one waits until the recognizer has been given
 // waitSamples samples in all (so every write is read as a chunk of its own), or
@@ -299,7 +300,7 @@ class SelvaneProcess : public testing::TestWithParam<Case> {
 
 TEST_P(SelvaneProcess, Run) {
   const Case& c = GetParam();
-  process_runner::TempDir dir;
+  test_support::TempDir dir;
   const std::string record = dir.file("audio.f32");
   {
     std::ofstream script(dir.file("script.jsonl"));
@@ -308,8 +309,10 @@ TEST_P(SelvaneProcess, Run) {
   }
 
   const int directory = c.unreadableInput ? open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-  process_runner::Child child = process_runner::spawn(
-      SELVANE_SCRIPTED, c.args, {"SELVANE_SCRIPT=" + dir.file("script.jsonl")}, directory);
+  test_support::Redirects redirects;
+  redirects.stdinFd = directory;
+  test_support::Child child = test_support::spawn(SELVANE_SCRIPTED, c.args,
+                                                  {"SELVANE_SCRIPT=" + dir.file("script.jsonl")}, redirects);
   if (directory >= 0) close(directory);
   ASSERT_GT(child.pid, 0);
   std::vector<int> channels{child.stdoutFd, child.stderrFd};
@@ -320,7 +323,7 @@ TEST_P(SelvaneProcess, Run) {
   const auto deadline = Clock::now() + seconds(60);
 
   for (const Chunk& chunk : c.input) {
-    process_runner::writeAll(child.stdinFd, chunk.bytes);
+    test_support::writeAll(child.stdinFd, chunk.bytes);
     if (chunk.waitSamples == 0) {
       std::this_thread::sleep_for(milliseconds(100));
       continue;
@@ -335,8 +338,8 @@ TEST_P(SelvaneProcess, Run) {
   if (c.closeInput) close(child.stdinFd);
 
   std::map<int, std::string> output;
-  EXPECT_TRUE(process_runner::readToEnd(channels, output, deadline)) << "the process did not end";
-  const int status = process_runner::waitForExit(child.pid, deadline);
+  EXPECT_TRUE(test_support::readToEnd(channels, output, deadline)) << "the process did not end";
+  const int status = test_support::waitForExit(child.pid, deadline);
   const double elapsed = std::chrono::duration<double>(Clock::now() - inputEnded).count();
   if (!c.closeInput) close(child.stdinFd);
 
@@ -344,14 +347,14 @@ TEST_P(SelvaneProcess, Run) {
   const std::string& events = output[child.stdoutFd];
   EXPECT_TRUE(events.empty() || events.back() == '\n') << "last event line not ended";
   std::vector<json> actual;
-  for (const auto& line : process_runner::splitLines(events)) {
+  for (const auto& line : test_support::splitLines(events)) {
     expectWellFormed(line);
     actual.push_back(json::parse(line, nullptr, false));
   }
   std::vector<json> expected;
   for (const auto& line : c.events) expected.push_back(json::parse(line));
   EXPECT_EQ(actual, expected) << events;
-  EXPECT_EQ(process_runner::splitLines(output[child.stderrFd]), c.diagnostics) << output[child.stderrFd];
+  EXPECT_EQ(test_support::splitLines(output[child.stderrFd]), c.diagnostics) << output[child.stderrFd];
   for (const auto& bytes : c.rawContains) {
     EXPECT_NE(events.find(bytes), std::string::npos) << "no " << bytes << " in " << events;
   }

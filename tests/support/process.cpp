@@ -1,6 +1,5 @@
-#include "process_runner.h"
+#include "process.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -9,7 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
+#include <climits>
 #include <cstring>
 #include <thread>
 
@@ -17,22 +16,60 @@
 
 extern char** environ;
 
-namespace process_runner {
+namespace test_support {
+
+namespace {
+
+std::string nameOf(const std::string& entry) { return entry.substr(0, entry.find('=')); }
+
+// The current environment with the extra entries in place of those of the same name.
+std::vector<std::string> environmentWith(const std::vector<std::string>& extra) {
+  std::vector<std::string> entries;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string name = nameOf(*e);
+    const bool replaced =
+        std::any_of(extra.begin(), extra.end(), [&](const std::string& x) { return nameOf(x) == name; });
+    if (!replaced) entries.emplace_back(*e);
+  }
+  entries.insert(entries.end(), extra.begin(), extra.end());
+  return entries;
+}
+
+std::vector<char*> pointersTo(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (auto& s : strings) pointers.push_back(const_cast<char*>(s.c_str()));
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+int millisecondsUntil(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  if (left < 0) return 0;
+  return left >= INT_MAX ? INT_MAX : static_cast<int>(left) + 1;
+}
+
+// One read into text; false at the end of fd.
+bool readSome(int fd, std::string& text) {
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    text.append(buffer, static_cast<size_t>(n));
+    return true;
+  }
+}
+
+}  // namespace
 
 Child spawn(const std::string& path, const std::vector<std::string>& args,
-            const std::vector<std::string>& extraEnvironment, int stdinReplacement) {
+            const std::vector<std::string>& extraEnvironment, const Redirects& redirects) {
   // Everything the child needs is built before fork: only async-signal-safe calls follow.
   std::vector<std::string> argStrings{path};
   argStrings.insert(argStrings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argStrings) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  std::vector<std::string> envStrings;
-  for (char** e = environ; *e != nullptr; ++e) envStrings.emplace_back(*e);
-  envStrings.insert(envStrings.end(), extraEnvironment.begin(), extraEnvironment.end());
-  std::vector<char*> envp;
-  for (auto& e : envStrings) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
+  std::vector<char*> argv = pointersTo(argStrings);
+  std::vector<std::string> envStrings = environmentWith(extraEnvironment);
+  std::vector<char*> envp = pointersTo(envStrings);
 
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
@@ -46,9 +83,11 @@ Child spawn(const std::string& path, const std::vector<std::string>& args,
     struct sigaction byDefault {};
     byDefault.sa_handler = SIG_DFL;
     sigaction(SIGPIPE, &byDefault, nullptr);
-    dup2(stdinReplacement >= 0 ? stdinReplacement : in[0], 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
+    dup2(redirects.stdinFd >= 0 ? redirects.stdinFd : in[0], 0);
+    dup2(redirects.stdoutFd >= 0 ? redirects.stdoutFd : out[1], 1);
+    dup2(redirects.stderrFd >= 0 ? redirects.stderrFd : err[1], 2);
+    const std::string& directory = redirects.workingDirectory;
+    if (!directory.empty() && chdir(directory.c_str()) != 0) _exit(126);
     execve(path.c_str(), argv.data(), envp.data());
     _exit(127);
   }
@@ -69,27 +108,6 @@ bool writeAll(int fd, const std::string& bytes) {
   }
   return true;
 }
-
-namespace {
-
-int millisecondsUntil(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left < 0 ? 0 : static_cast<int>(left) + 1;
-}
-
-// One read into text; false at the end of fd.
-bool readSome(int fd, std::string& text) {
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    text.append(buffer, static_cast<size_t>(n));
-    return true;
-  }
-}
-
-}  // namespace
 
 bool readToEnd(const std::vector<int>& fds, std::map<int, std::string>& output, Clock::time_point deadline) {
   std::vector<int> open = fds;
@@ -120,11 +138,11 @@ bool readUntil(int fd, std::string& text, const std::string& needle, Clock::time
   return true;
 }
 
-int waitForExit(pid_t pid, Clock::time_point deadline) {
+int waitForStatus(pid_t pid, Clock::time_point deadline) {
   for (;;) {
     int status = 0;
     const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (done == pid) return status;
     if (done < 0 && errno != EINTR) return -1;
     if (Clock::now() >= deadline) {
       kill(pid, SIGKILL);
@@ -135,38 +153,9 @@ int waitForExit(pid_t pid, Clock::time_point deadline) {
   }
 }
 
-std::vector<std::string> splitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    const size_t end = text.find('\n', start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
+int waitForExit(pid_t pid, Clock::time_point deadline) {
+  const int status = waitForStatus(pid, deadline);
+  return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/selvane-test-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  if (DIR* dir = opendir(path_.c_str())) {
-    while (dirent* entry = readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") unlink(file(name).c_str());
-    }
-    closedir(dir);
-  }
-  rmdir(path_.c_str());
-}
-
-}  // namespace process_runner
+}  // namespace test_support

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace process_runner {
+namespace test_support {
 
 using Clock = std::chrono::steady_clock;
 
@@ -20,12 +20,21 @@ struct Child {
   int stderrFd = -1;
 };
 
+// What a child is given instead of the defaults: descriptors >= 0 stand in for
+// its pipes (whose ends in Child are then still ours to close), and a non-empty
+// workingDirectory is where it runs (it exits with 126 if it cannot go there).
+struct Redirects {
+  int stdinFd = -1;
+  int stdoutFd = -1;
+  int stderrFd = -1;
+  std::string workingDirectory;
+};
+
 // Starts path with args (without the program name) and the current environment
-// plus extraEnvironment ("NAME=value" entries). With stdinReplacement >= 0 the
-// child's standard input is that descriptor instead of the pipe (stdinFd is then
-// still ours to close). Fails the test on error.
+// plus extraEnvironment ("NAME=value" entries, replacing any of the same name).
+// The child exits with 127 if path cannot be run. Fails the test on error.
 Child spawn(const std::string& path, const std::vector<std::string>& args,
-            const std::vector<std::string>& extraEnvironment = {}, int stdinReplacement = -1);
+            const std::vector<std::string>& extraEnvironment = {}, const Redirects& redirects = {});
 
 // Writes all bytes to fd; false if the reader has gone.
 bool writeAll(int fd, const std::string& bytes);
@@ -38,25 +47,12 @@ bool readToEnd(const std::vector<int>& fds, std::map<int, std::string>& output, 
 // at the end of fd.
 bool readUntil(int fd, std::string& text, const std::string& needle, Clock::time_point deadline);
 
+// The wait status of the child as waitpid reports it, or -1 when it had not
+// ended by the deadline (it is killed then) or cannot be waited for.
+int waitForStatus(pid_t pid, Clock::time_point deadline);
+
 // The exit status of the child, or -1 when it did not exit normally by the
 // deadline (it is killed then).
 int waitForExit(pid_t pid, Clock::time_point deadline);
 
-// Splits at line feeds; a last line without its line feed is kept as it is.
-std::vector<std::string> splitLines(const std::string& text);
-
-// A fresh directory under the temporary directory, removed with its files by the destructor.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-}  // namespace process_runner
+}  // namespace test_support

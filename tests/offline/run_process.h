@@ -25,22 +25,5 @@ struct RunResult {
   long inputConsumed = -1;  // bytes of a Feed::File input read by the process
 };
 
+// Waits for the process however long it takes; the test's own timeout bounds it.
 RunResult runProcess(const std::string& program, const RunOptions& options);
-
-// A fresh folder that is removed with the object.
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-std::string readFile(const std::string& path);
-void writeFile(const std::string& path, const std::string& bytes);
-std::vector<std::string> splitLines(const std::string& text);
