@@ -63,6 +63,7 @@ bool spawnProgram(const std::vector<std::string>& argv, bool withStdio, Child& c
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   const int failed = posix_spawn(&child.pid, args[0], &actions, nullptr, args.data(), environ);
+  if (failed != 0) child.pid = -1;
   posix_spawn_file_actions_destroy(&actions);
   close(in[0]);
   close(out[1]);
@@ -159,7 +160,7 @@ bool saw(const Seen& seen, const std::string& diagnostic) {
 
 std::string lastLine(const std::string& text) {
   const size_t end = text.find_last_not_of('\n');
-  if (end == std::string::npos) return "";
+  if (end == std::string::npos) return "(none)";
   const size_t newline = text.rfind('\n', end);
   const size_t start = newline == std::string::npos ? 0 : newline + 1;
   return text.substr(start, end + 1 - start);
@@ -196,6 +197,52 @@ std::string selvaneOutcome(const Seen& seen, int status) {
   return "failed without an event; last diagnostic: " + lastLine(seen.diagnostics);
 }
 
+bool startTovrin(const std::string& path, const std::string& model, Child& child) {
+  std::vector<std::string> args{path};
+  if (!model.empty()) args.push_back(model);
+  return spawnProgram(args, true, child);
+}
+
+// The host creates both named pipes before it starts selvane. A child that ended
+// before opening its pipes has been waited for; one that is still running after a
+// failed open is killed, so the dictation ends either way.
+bool startSelvane(const std::string& path, const std::string& fifoDir, Child& child) {
+  const std::string input = fifoDir + "/audio.fifo", output = fifoDir + "/events.fifo";
+  if (mkfifo(input.c_str(), 0600) != 0 || mkfifo(output.c_str(), 0600) != 0) return false;
+  if (!spawnProgram({path, "--input-pipe=" + input, "--output-pipe=" + output}, false, child)) return false;
+  if (!openNamedPipes(input, output, child) && !child.waitStatus) kill(child.pid, SIGKILL);
+  return true;
+}
+
+// Writes the audio and reads the events and diagnostics at the same time, until the
+// program has ended; returns its wait status.
+int runDictation(Child& child, const std::string& audio, Seen& seen) {
+  std::thread errors([&] { readAll(child.errorsFd, seen.diagnostics); });
+  std::thread writer;
+  if (child.audioFd >= 0) writer = std::thread(writeAudio, child.audioFd, audio);
+  if (child.eventsFd >= 0) readEvents(child.eventsFd, seen);
+  if (writer.joinable()) writer.join();
+  errors.join();
+  if (child.waitStatus) return *child.waitStatus;
+  int waitStatus = 0;
+  while (waitpid(child.pid, &waitStatus, 0) < 0 && errno == EINTR) {
+  }
+  return waitStatus;
+}
+
+int report(const std::string& program, const Seen& seen, int waitStatus) {
+  // A process killed by a signal has no exit status and has written all it will.
+  if (WIFSIGNALED(waitStatus)) {
+    std::printf("signal: %d\noutcome: failed: %s was killed\n", WTERMSIG(waitStatus), program.c_str());
+    return 1;
+  }
+  const int status = WEXITSTATUS(waitStatus);
+  std::printf("status: %d\n", status);
+  std::printf("outcome: %s\n",
+              (program == "tovrin" ? tovrinOutcome(seen, status) : selvaneOutcome(seen, status)).c_str());
+  return seen.finalText ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -209,51 +256,21 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   setvbuf(stdout, nullptr, _IOLBF, 0);  // each line as it comes, also into a pipe
 
+  char fifoDir[] = "/tmp/example-host-XXXXXX";
   Child child;
-  std::string fifoDir;
-  bool started;
-  if (program == "tovrin") {
-    std::vector<std::string> args{argv[2]};
-    if (argc > 4) args.push_back(argv[4]);
-    started = spawnProgram(args, true, child);
-  } else {
-    char dir[] = "/tmp/example-host-XXXXXX";
-    if (mkdtemp(dir) == nullptr) return 2;
-    fifoDir = dir;
-    const std::string input = fifoDir + "/audio.fifo", output = fifoDir + "/events.fifo";
-    started = mkfifo(input.c_str(), 0600) == 0 && mkfifo(output.c_str(), 0600) == 0 &&
-              spawnProgram({argv[2], "--input-pipe=" + input, "--output-pipe=" + output}, false, child) &&
-              openNamedPipes(input, output, child);
+  const bool started = program == "tovrin"
+                           ? startTovrin(argv[2], argc > 4 ? argv[4] : "", child)
+                           : mkdtemp(fifoDir) != nullptr && startSelvane(argv[2], fifoDir, child);
+  Seen seen;
+  const int waitStatus = started ? runDictation(child, audio, seen) : 0;
+  if (program == "selvane") {
+    unlink((std::string(fifoDir) + "/audio.fifo").c_str());
+    unlink((std::string(fifoDir) + "/events.fifo").c_str());
+    rmdir(fifoDir);
   }
-  if (!started && child.pid > 0 && !child.waitStatus) kill(child.pid, SIGKILL);
-  if (!started && child.pid <= 0) {
+  if (!started) {
     std::fprintf(stderr, "example_host: cannot start %s\n", argv[2]);
     return 2;
   }
-
-  Seen seen;
-  std::thread errors([&] { readAll(child.errorsFd, seen.diagnostics); });
-  std::thread writer;
-  if (child.audioFd >= 0) writer = std::thread(writeAudio, child.audioFd, audio);
-  if (child.eventsFd >= 0) readEvents(child.eventsFd, seen);
-  if (writer.joinable()) writer.join();
-  errors.join();
-  int waitStatus = child.waitStatus.value_or(0);
-  if (!child.waitStatus) waitpid(child.pid, &waitStatus, 0);
-  if (!fifoDir.empty()) {
-    unlink((fifoDir + "/audio.fifo").c_str());
-    unlink((fifoDir + "/events.fifo").c_str());
-    rmdir(fifoDir.c_str());
-  }
-
-  // A process killed by a signal has no exit status and has written all it will.
-  if (WIFSIGNALED(waitStatus)) {
-    std::printf("signal: %d\noutcome: failed: %s was killed\n", WTERMSIG(waitStatus), program.c_str());
-    return 1;
-  }
-  const int status = WEXITSTATUS(waitStatus);
-  std::printf("status: %d\n", status);
-  std::printf("outcome: %s\n",
-              (program == "tovrin" ? tovrinOutcome(seen, status) : selvaneOutcome(seen, status)).c_str());
-  return seen.finalText ? 0 : 1;
+  return report(program, seen, waitStatus);
 }

@@ -135,6 +135,16 @@ TEST_P(ExampleHostWithSelvane, HandlesTheOutcome) {
 INSTANTIATE_TEST_SUITE_P(Outcomes, ExampleHostWithSelvane, testing::ValuesIn(kSelvaneCases),
                          [](const testing::TestParamInfo<HostCase>& info) { return info.param.name; });
 
+// A program that ends before it opens its pipes must not leave the host waiting in
+// its open of the input pipe.
+TEST(ExampleHost, DoesNotWaitWhenTheProgramEndsBeforeOpeningThePipes) {
+  TempDir dir;
+  test_support::writeFile(dir.file("audio.raw"), std::string(4, '\0'));
+  const HostRun run = runHost({"selvane", "/bin/false", dir.file("audio.raw")}, {});
+  EXPECT_EQ(run.out, "status: 1\noutcome: failed without an event; last diagnostic: (none)\n");
+  EXPECT_EQ(run.status, 1);
+}
+
 #ifdef TOVRIN_BINARY
 const HostCase kTovrinCases[] = {
     {"Transcript",
