@@ -5,6 +5,7 @@
 #pragma once
 #pragma clang system_header
 
+#include <stddef.h>
 #include <stdint.h>
 
 #if !defined(__BLOCKS__)
