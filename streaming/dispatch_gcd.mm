@@ -85,7 +85,8 @@ SerialQueue::SerialQueue(std::string label) : state_(std::make_shared<State>(std
 SerialQueue::~SerialQueue() {
   if (currentSerialQueue == state_.get()) return;
   dispatch_sync(state_->queue, ^{
-                });
+    // Nothing to do: once this runs, everything queued before it has run.
+  });
 }
 
 const std::string& SerialQueue::label() const { return state_->label; }

@@ -101,8 +101,9 @@ class AppleRecognizer : public SpeechRecognizer {
   // Strong references for the life of the process: the recognizer never destroys
   // this object, so neither the request nor the task is ever freed before exit.
   SFSpeechRecognizer* recognizer_;
-  SFSpeechAudioBufferRecognitionRequest* request_ = nil;  // set on the main thread before the input queue exists
-  SFSpeechRecognitionTask* task_ = nil;                   // held, never called
+  // Set on the main thread before the input queue exists.
+  SFSpeechAudioBufferRecognitionRequest* request_ = nil;
+  SFSpeechRecognitionTask* task_ = nil;  // held, never called
 };
 
 }  // namespace

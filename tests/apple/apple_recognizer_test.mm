@@ -3,14 +3,13 @@
 // authorized, since nobody can answer the permission prompt on a headless machine
 // and selvane waits for that answer without a time limit.
 #import <Speech/Speech.h>
-
-#include <gtest/gtest.h>
-
-#include <chrono>
 #include <unistd.h>
 
+#include <chrono>
 #include <map>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "files.h"
 #include "process.h"

@@ -47,7 +47,8 @@ TEST(MachoSection, RefusesWhatIsNoWholeMachOFile) {
       {"section bytes cut short", object.substr(0, plistStart + 10)},
       {"not Mach-O", readFile(INFO_PLIST)},
   };
-  for (const auto& c : cases) EXPECT_EQ(machoSection(c.bytes, "__TEXT", "__info_plist"), std::nullopt) << c.what;
+  for (const auto& c : cases)
+    EXPECT_EQ(machoSection(c.bytes, "__TEXT", "__info_plist"), std::nullopt) << c.what;
 }
 
 }  // namespace

@@ -19,7 +19,8 @@ namespace {
 
 #if defined(__APPLE__)
 std::string extractSection(const std::string& executable, const std::string&) {
-  return test_support::machoSection(test_support::readFile(executable), "__TEXT", "__info_plist").value_or("");
+  return test_support::machoSection(test_support::readFile(executable), "__TEXT", "__info_plist")
+      .value_or("");
 }
 #else
 std::string extractSection(const std::string& executable, const std::string& out) {

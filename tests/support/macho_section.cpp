@@ -8,9 +8,9 @@ namespace {
 
 constexpr uint32_t kMagic64 = 0xfeedfacf;
 constexpr uint32_t kSegment64 = 0x19;  // LC_SEGMENT_64
-constexpr size_t kHeaderSize = 32;      // mach_header_64
-constexpr size_t kSegmentSize = 72;     // segment_command_64, its sections follow
-constexpr size_t kSectionSize = 80;     // section_64
+constexpr size_t kHeaderSize = 32;     // mach_header_64
+constexpr size_t kSegmentSize = 72;    // segment_command_64, its sections follow
+constexpr size_t kSectionSize = 80;    // section_64
 
 // Little-endian reads that fail instead of reading past the end.
 bool u32At(const std::string& bytes, size_t at, uint32_t* value) {
@@ -38,7 +38,8 @@ std::string nameAt(const std::string& bytes, size_t at) {
 std::optional<std::string> machoSection(const std::string& fileBytes, const std::string& segment,
                                         const std::string& section) {
   uint32_t magic = 0, commands = 0;
-  if (!u32At(fileBytes, 0, &magic) || magic != kMagic64 || !u32At(fileBytes, 16, &commands)) return std::nullopt;
+  if (!u32At(fileBytes, 0, &magic) || magic != kMagic64 || !u32At(fileBytes, 16, &commands))
+    return std::nullopt;
   size_t command = kHeaderSize;
   for (uint32_t c = 0; c < commands; ++c) {
     uint32_t kind = 0, size = 0;
