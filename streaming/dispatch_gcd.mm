@@ -92,7 +92,7 @@ SerialQueue::~SerialQueue() {
 const std::string& SerialQueue::label() const { return state_->label; }
 
 void SerialQueue::async(Work work) {
-  const void* self = state_.get();
+  const void* self = state_.get();  // only compared, never followed
   dispatch_async(state_->queue, ^{
     const void* outer = currentSerialQueue;
     currentSerialQueue = self;
