@@ -1,6 +1,6 @@
 # Set-up, build, tests and demo of the Orlessa speech back end. See README.md.
 SHELL := /bin/bash
-JOBS ?= $(shell nproc)
+JOBS ?= $(shell nproc 2>/dev/null || sysctl -n hw.ncpu)
 
 BUILD      := build
 BUILD_ASAN := build-asan
@@ -13,14 +13,18 @@ all: build
 deps:
 	@bash scripts/install-deps.sh
 
+# Extra options for every tree, e.g. CMAKE_ARGS=-DORLESSA_WHISPER_METAL=OFF on a Mac
+# whose GPU cannot be trusted.
+CMAKE_ARGS ?=
+
 # Configure once; later runs only rebuild what changed.
 $(BUILD)/build.ninja: | deps
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
 $(BUILD_ASAN)/build.ninja: | deps
-	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORLESSA_SANITIZE=address,undefined
+	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORLESSA_SANITIZE=address,undefined $(CMAKE_ARGS)
 # ThreadSanitizer is for the threads of selvane; tovrin has one thread.
 $(BUILD_TSAN)/build.ninja: | deps
-	cmake -S . -B $(BUILD_TSAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORLESSA_SANITIZE=thread -DORLESSA_OFFLINE=OFF
+	cmake -S . -B $(BUILD_TSAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORLESSA_SANITIZE=thread -DORLESSA_OFFLINE=OFF $(CMAKE_ARGS)
 
 build: $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j$(JOBS)

@@ -13,6 +13,86 @@ whisper_version=1.9.1
 build_revision=2
 
 cache_root=${ORLESSA_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/orlessa}
+
+# --- Apple (macOS 15 or later, arm64) -------------------------------------------
+# Metal with its shaders embedded in libggml-metal (no shader file ships), Accelerate
+# for BLAS, shared libraries named @rpath/... that find each other beside themselves.
+# The argument "cpu" builds without Metal, for a machine whose GPU cannot be trusted
+# (the paravirtual GPU of hosted CI runners); "metal" is the default.
+if [ "$(uname -s)" = Darwin ]; then
+  variant=${1:-metal}
+  case $variant in
+    metal) metal=ON ;;
+    cpu) metal=OFF ;;
+    *) echo "usage: build-whisper.sh [metal|cpu]" >&2; exit 2 ;;
+  esac
+  prefix=$cache_root/whisper-$whisper_version-r$build_revision-macos-$variant
+  stamp=$prefix/.complete
+  if [ -f "$stamp" ]; then
+    echo "$prefix"
+    exit 0
+  fi
+  mkdir -p "$cache_root"
+  exec 9>"$cache_root/whisper.lock"
+  # macOS has no flock(1). perl locks the descriptor it inherits; the lock belongs
+  # to the open file, which this shell keeps open on descriptor 9 until it exits.
+  perl -MFcntl=:flock -e 'open(my $fd, ">&=", 9) or die "$!"; flock($fd, LOCK_EX) or die "$!"'
+  if [ -f "$stamp" ]; then
+    echo "$prefix"
+    exit 0
+  fi
+  work=$(mktemp -d "$cache_root/whisper-work.XXXXXX")
+  trap 'rm -rf "$work"' EXIT
+  {
+    echo "Fetching $npm_package (whisper.cpp $whisper_version)"
+    (cd "$work" && npm pack "$npm_package" --ignore-scripts --silent >/dev/null)
+    tarball=$(ls "$work"/nodejs-whisper-*.tgz)
+    actual="sha512-$(openssl dgst -sha512 -binary "$tarball" | openssl base64 -A)"
+    if [ "$actual" != "$npm_integrity" ]; then
+      echo "integrity mismatch for $npm_package: got $actual" >&2
+      exit 1
+    fi
+    tar -xzf "$tarball" -C "$work" package/cpp/whisper.cpp
+    src=$work/package/cpp/whisper.cpp
+
+    echo "Building whisper.cpp $whisper_version ($variant) into $prefix"
+    # GGML_NATIVE off: the libraries run on any Apple silicon, not only this one.
+    # Building with the install rpath means no step edits a binary after linking.
+    cmake -S "$src" -B "$work/build" -G Ninja \
+      -DCMAKE_BUILD_TYPE=Release \
+      -DBUILD_SHARED_LIBS=ON \
+      -DWHISPER_BUILD_TESTS=OFF \
+      -DWHISPER_BUILD_SERVER=OFF \
+      -DWHISPER_BUILD_EXAMPLES=ON \
+      -DWHISPER_SDL2=OFF -DWHISPER_CURL=OFF \
+      -DGGML_METAL=$metal -DGGML_METAL_EMBED_LIBRARY=$metal \
+      -DGGML_BLAS=ON -DGGML_BLAS_VENDOR=Apple -DGGML_ACCELERATE=ON \
+      -DGGML_NATIVE=OFF \
+      -DCMAKE_OSX_DEPLOYMENT_TARGET=15.0 -DCMAKE_OSX_ARCHITECTURES=arm64 \
+      -DCMAKE_BUILD_WITH_INSTALL_RPATH=ON \
+      -DCMAKE_INSTALL_RPATH='@loader_path;@loader_path/../lib' \
+      >"$work/configure.log" || { cat "$work/configure.log" >&2; exit 1; }
+    cmake --build "$work/build" --target whisper whisper-cli -j"$(sysctl -n hw.ncpu)" >"$work/build.log" ||
+      { tail -50 "$work/build.log" >&2; exit 1; }
+
+    rm -rf "$prefix"
+    mkdir -p "$prefix/include" "$prefix/lib" "$prefix/bin"
+    cp "$src/include/whisper.h" "$src"/ggml/include/*.h "$prefix/include/"
+    find "$work/build" -name 'lib*.dylib' -exec cp -P {} "$prefix/lib/" \;
+    cp "$work/build/bin/whisper-cli" "$prefix/bin/"
+    # An arm64 binary whose signature does not verify is killed at launch; sign
+    # ad hoc any that a step has changed since the linker signed it.
+    for binary in "$prefix"/lib/*.dylib "$prefix/bin/whisper-cli"; do
+      [ -L "$binary" ] && continue
+      codesign --verify "$binary" 2>/dev/null || codesign --force --sign - "$binary"
+    done
+    touch "$stamp"
+  } >&2
+  echo "$prefix"
+  exit 0
+fi
+# --- end of Apple -----------------------------------------------------------------
+
 prefix=$cache_root/whisper-$whisper_version-r$build_revision
 stamp=$prefix/.complete
 

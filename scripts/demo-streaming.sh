@@ -13,10 +13,12 @@ if [ -z "$note" ]; then
   note=$work/note.raw
   bash "$root/scripts/make-note.sh" "$note"
 fi
-bytes=$(stat -c %s "$note")
+bytes=$(( $(wc -c <"$note") ))
 chunk=3200  # 100 ms of 16 kHz s16le
 
-echo "== selvane: streaming recognition (PocketSphinx) through named pipes =="
+recognizer=PocketSphinx
+[ "$(uname -s)" = Darwin ] && recognizer="the Speech framework"
+echo "== selvane: streaming recognition ($recognizer) through named pipes =="
 echo "  the note ($(awk "BEGIN { printf \"%.1f\", $bytes / 32000 }") s) is written at real-time pace, 100 ms at a time"
 mkfifo "$work/in.fifo" "$work/out.fifo"
 "$bin/selvane" --input-pipe="$work/in.fifo" --output-pipe="$work/out.fifo" 2>"$work/selvane.err" &

@@ -12,7 +12,7 @@ note=$work/note.raw
 text="Remember to buy milk and eggs on the way home. The meeting with the design team moves to Thursday at ten."
 bash "$root/scripts/make-note.sh" "$note" "$text"
 echo "Spoken note: \"$text\""
-echo "  $(( $(stat -c %s "$note") / 2 )) samples of 16 kHz mono s16le PCM"
+echo "  $(( $(wc -c <"$note") / 2 )) samples of 16 kHz mono s16le PCM"
 echo
 
 echo "== tovrin: offline transcription =="

@@ -23,7 +23,7 @@ else
   exit 1
 fi
 # A cut-short download must not pass for a model: the file is about 75 MB.
-size=$(stat -c %s "$part")
+size=$(( $(wc -c <"$part") ))
 if [ "$size" -lt 70000000 ]; then
   echo "Download incomplete ($size bytes)." >&2
   exit 1

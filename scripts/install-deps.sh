@@ -3,8 +3,27 @@
 # Does nothing (and needs no network) when they are all present already.
 set -euo pipefail
 
+# --- Apple (macOS 15 or later, arm64): Homebrew --------------------------------
+# Xcode's command-line tools bring clang and the SDK (Speech, AVFAudio, Metal,
+# Accelerate). Homebrew brings the rest: node for npm, which fetches whisper.cpp
+# as on Linux; bash 5 for the scripts (macOS ships 3.2); espeak-ng and sox speak
+# the test note. PocketSphinx is not needed: selvane uses the Speech framework.
+if [ "$(uname -s)" = Darwin ]; then
+  xcode-select -p >/dev/null 2>&1 || { echo "Install Xcode's command-line tools first: xcode-select --install" >&2; exit 1; }
+  command -v brew >/dev/null || { echo "Install Homebrew first: https://brew.sh" >&2; exit 1; }
+  formulae=(cmake ninja googletest nlohmann-json node bash espeak-ng sox)
+  missing=()
+  for f in "${formulae[@]}"; do brew list --formula "$f" >/dev/null 2>&1 || missing+=("$f"); done
+  [ ${#missing[@]} -eq 0 ] && exit 0
+  echo "Installing: ${missing[*]}"
+  HOMEBREW_NO_AUTO_UPDATE=1 HOMEBREW_NO_INSTALL_CLEANUP=1 brew install "${missing[@]}"
+  exit 0
+fi
+# --- end of Apple -----------------------------------------------------------------
+
 packages=(
   cmake ninja-build g++ pkg-config binutils
+  clang  # the syntax check of the Objective-C++ (Apple) files
   libgtest-dev
   nlohmann-json3-dev
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us

@@ -5,7 +5,8 @@ set -euo pipefail
 out=${1:?usage: make-note.sh OUTPUT.raw [TEXT...]}
 shift
 text=${*:-"Remember to buy milk and eggs on the way home. The meeting with the design team moves to Thursday at ten."}
-wav=$(mktemp --suffix=.wav)
-trap 'rm -f "$wav"' EXIT
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+wav=$work/note.wav
 espeak-ng -v en-us -s 150 -w "$wav" "$text"
 sox "$wav" -r 16000 -c 1 -b 16 -e signed-integer -L -t raw "$out"

@@ -43,7 +43,8 @@ void afterMain(Clock::time_point deadline, std::shared_ptr<WorkItem> item);
 // Serves the main queue on the calling (main) thread for ever.
 [[noreturn]] void dispatchMain();
 
-// A serial queue: one thread of its own runs its items in order, one at a time.
+// A serial queue: one thread of its own runs its items in order, one at a time
+// (on Apple, GCD runs them one at a time on whichever of its threads is free).
 class SerialQueue {
  public:
   explicit SerialQueue(std::string label);

@@ -1,6 +1,6 @@
 // The seam between selvane and a speech recognizer. Each implementation (the
-// PocketSphinx one on Linux, the scripted one for tests; the platform framework on
-// Apple later) provides the SpeechRecognizer interface and the two factory
+// PocketSphinx one on Linux, the Speech framework one on Apple, the scripted one
+// for tests) provides the SpeechRecognizer interface and the two factory
 // functions at the bottom; the program links exactly one implementation.
 #pragma once
 

@@ -41,9 +41,9 @@ class TovrinWithDouble : public testing::Test {
     fs::create_directories(folder.file("bin/lib"));
     fs::create_directories(control());
     fs::copy_file(TOVRIN_BINARY, folder.file("bin/tovrin"));
-    fs::copy_file(WHISPER_DOUBLE, folder.file("bin/lib/libwhisper.so.1"));
-    fs::copy_file(fs::path(TOVRIN_BINARY).parent_path() / "lib/libggml-base.so.0",
-                  folder.file("bin/lib/libggml-base.so.0"));
+    fs::copy_file(WHISPER_DOUBLE, folder.file("bin/lib/" WHISPER_LIBRARY_FILE));
+    fs::copy_file(fs::path(TOVRIN_BINARY).parent_path() / "lib/" GGML_BASE_LIBRARY_FILE,
+                  folder.file("bin/lib/" GGML_BASE_LIBRARY_FILE));
   }
 
   std::string control() const { return folder.file("control"); }

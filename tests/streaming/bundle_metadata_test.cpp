@@ -1,5 +1,6 @@
 // The bundle metadata that selvane carries in its section __info_plist, taken out
-// of the built executable with objcopy.
+// of the built executable: with objcopy from the ELF section on Linux, from
+// __TEXT,__info_plist of the Mach-O file on Apple.
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -12,9 +13,16 @@
 #include <gtest/gtest.h>
 
 #include "files.h"
+#include "macho_section.h"
 
 namespace {
 
+#if defined(__APPLE__)
+std::string extractSection(const std::string& executable, const std::string&) {
+  return test_support::machoSection(test_support::readFile(executable), "__TEXT", "__info_plist")
+      .value_or("");
+}
+#else
 std::string extractSection(const std::string& executable, const std::string& out) {
   const std::string command = std::string("'") + OBJCOPY + "' -O binary --only-section=__info_plist '" +
                               executable + "' '" + out + "'";
@@ -23,6 +31,7 @@ std::string extractSection(const std::string& executable, const std::string& out
   std::ifstream in(out, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
+#endif
 
 // The dictionary's entries in order: key, then the value's element.
 std::vector<std::pair<std::string, std::string>> entries(const std::string& plist) {

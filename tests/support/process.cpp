@@ -60,6 +60,19 @@ bool readSome(int fd, std::string& text) {
   }
 }
 
+// Pipe ends that no child inherits. Apple has no pipe2: there the flag follows the
+// pipe at once, and only a fork from another thread in between could miss it.
+bool openPipe(int fds[2]) {
+#if defined(__APPLE__)
+  if (pipe(fds) != 0) return false;
+  fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+  fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+  return true;
+#else
+  return pipe2(fds, O_CLOEXEC) == 0;
+#endif
+}
+
 }  // namespace
 
 Child spawn(const std::string& path, const std::vector<std::string>& args,
@@ -72,8 +85,8 @@ Child spawn(const std::string& path, const std::vector<std::string>& args,
   std::vector<char*> envp = pointersTo(envStrings);
 
   int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
-    ADD_FAILURE() << "pipe2: " << std::strerror(errno);
+  if (!openPipe(in) || !openPipe(out) || !openPipe(err)) {
+    ADD_FAILURE() << "pipe: " << std::strerror(errno);
     return {};
   }
   const pid_t pid = fork();

@@ -1,0 +1,11 @@
+// expect: call to deleted constructor
+// A block copies what it captures, so a move-only value cannot be captured.
+#include <dispatch/dispatch.h>
+
+#include <memory>
+
+void post(std::unique_ptr<int> value) {
+  dispatch_async(dispatch_get_main_queue(), ^{
+    (void)*value;
+  });
+}
