@@ -1,12 +1,21 @@
 #include "model_file.h"
 
 #include <cstring>
+#include <stdexcept>
 
 namespace {
 
 // The fields the library reads at the start of every tensor record, before it
 // asks whether the file has ended: dimensions, name length, type.
 constexpr int kEndProbeReads = 3;
+
+// Thrown out of the read callback, inside the library's load, which catches every
+// exception there and refuses the model. Nothing else can stop it: a count read
+// from a crafted file (2^31 vocabulary words, say) would have it go on reading
+// zeros past the end, growing its tables, for minutes and gigabytes.
+struct ModelFileEnded : std::runtime_error {
+  ModelFileEnded() : std::runtime_error("the model file ends early") {}
+};
 
 size_t readModel(void* context, void* output, size_t size) {
   auto& model = *static_cast<ModelFile*>(context);
@@ -16,10 +25,9 @@ size_t readModel(void* context, void* output, size_t size) {
     return got;
   }
   std::memset(static_cast<char*>(output) + got, 0, size - got);
-  if (got > 0) {
+  if (got > 0 || ++model.readsAtEnd > kEndProbeReads) {
     model.endedEarly = true;
-  } else {
-    ++model.readsAtEnd;
+    throw ModelFileEnded();
   }
   return got;
 }

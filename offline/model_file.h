@@ -17,7 +17,9 @@ struct ModelFile {
 bool openModelFile(const std::string& path, ModelFile& model);
 
 // The loader over the open file. Every read fills the whole output: what the file
-// does not hold is zeros, so the library never sees stale memory.
+// does not hold is zeros, so the library never sees stale memory. A read that
+// shows that the file has ended early throws (std::runtime_error), which stops
+// the library's load at once; only its own load may call the loader.
 whisper_model_loader modelFileLoader(ModelFile& model);
 
 // True when the library has read the file to its end and no further, once it has
