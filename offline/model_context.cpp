@@ -31,6 +31,10 @@ void forwardLibraryLog(ggml_log_level level, const char* text, void* userData) {
 whisper_context* initFromFile(const std::string& path, bool& readWhole) {
   ModelFile file;
   if (!openModelFile(path, file)) return nullptr;
+  if (!modelLayoutFits(file)) {
+    closeModelFile(file);
+    return nullptr;
+  }
   whisper_model_loader loader = modelFileLoader(file);
   whisper_context* context = nullptr;
   // The library sets up its state outside its own try block: a model with an

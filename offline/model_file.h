@@ -16,6 +16,14 @@ struct ModelFile {
 // Opens the file at the path, taken verbatim; false when it cannot be opened.
 bool openModelFile(const std::string& path, ModelFile& model);
 
+// Walks the file's layout before the library reads it: every size the file
+// declares (mel filters, vocabulary words, tensor names and data) must fit in
+// what is left of it, and a tensor record has at most 4 dimensions of a known
+// type. The library sizes its buffers by these fields before it reads into them,
+// so a crafted one would have it allocate and zero gigabytes (or be killed for
+// it), and it reads the dimensions into an array of 4. Leaves the file at its start.
+bool modelLayoutFits(ModelFile& model);
+
 // The loader over the open file. Every read fills the whole output: what the file
 // does not hold is zeros, so the library never sees stale memory. A read that
 // shows that the file has ended early throws (std::runtime_error), which stops

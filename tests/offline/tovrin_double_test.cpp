@@ -27,6 +27,18 @@ std::string pcm(const std::vector<int16_t>& samples) {
   return bytes;
 }
 
+// A model file that the stand-in reads: an empty header, no mel filters, and a
+// vocabulary of one word, the text given, which it records.
+std::string modelFileNamed(const std::string& word) {
+  std::string bytes(14 * 4, '\0');
+  auto int32 = [&bytes](uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes += static_cast<char>(v >> (8 * i));
+  };
+  int32(1);
+  int32(static_cast<uint32_t>(word.size()));
+  return bytes + word;
+}
+
 // Samples whose every byte differs from its neighbours', so a mispaired byte shows.
 std::vector<int16_t> rampSamples(size_t n) {
   std::vector<int16_t> samples(n);
@@ -50,7 +62,7 @@ class TovrinWithDouble : public testing::Test {
       }
     }
     // The stand-in records what it reads through the loader: here the file's own name.
-    writeFile(folder.file("model.bin"), "model.bin");
+    writeFile(folder.file("model.bin"), modelFileNamed("model.bin"));
   }
 
   std::string control() const { return folder.file("control"); }
@@ -266,7 +278,7 @@ TEST_F(TovrinWithDouble, TakesTheModelPathFromTheFirstArgumentOnly) {
       {{"a\nb"}, "a\nb"},
   };
   fs::create_directories(folder.file("models"));
-  for (const auto& row : rows) writeFile(folder.file(row.path), row.path);
+  for (const auto& row : rows) writeFile(folder.file(row.path), modelFileNamed(row.path));
   for (const auto& row : rows) {
     SCOPED_TRACE(row.path);
     fs::remove(control() + "/calls");

@@ -140,6 +140,13 @@ TEST(TovrinWithWhisper, RefusesEveryBrokenModelFileWithoutCrashing) {
   // The vocabulary's word count, right after the mel filters, in a file that ends
   // after the words: the library would go on reading past the end 2^31 times.
   const std::string hugeVocabulary = withInt32At(model.melsEnd, 0x7FFFFFFF).substr(0, model.vocabEnd);
+  // Sizes the library allocates and fills before it reads: gigabytes, unchecked.
+  const std::string hugeFilters = withInt32At(model.melsEnd - 201 * 80 * 4 - 8, 0x7FFFFFFF);
+  const std::string hugeWord = withInt32At(model.melsEnd + 4, 0xFFFFFFF0);
+  const std::string hugeTensorName = withInt32At(model.vocabEnd + 4, 0x7FFFFFFF);
+  // Dimensions beyond the library's array of four.
+  const std::string manyDimensions = withInt32At(model.vocabEnd, 64);
+  const std::string unknownType = withInt32At(model.vocabEnd + 8, 1000);
 
   const struct {
     const char* name;
@@ -157,6 +164,11 @@ TEST(TovrinWithWhisper, RefusesEveryBrokenModelFileWithoutCrashing) {
       {"cut 10 bytes before the end", whole.substr(0, whole.size() - 10)},
       {"cut 1 byte before the end", whole.substr(0, whole.size() - 1)},
       {"vocabulary of 2^31 words", hugeVocabulary},
+      {"2^31 mel filters", hugeFilters},
+      {"a word of 4 GB", hugeWord},
+      {"a tensor name of 2 GB", hugeTensorName},
+      {"a tensor of 64 dimensions", manyDimensions},
+      {"a tensor of an unknown type", unknownType},
       {"bad magic", badMagic},
       {"unknown tensor", badTensorName},
       {"wrong tensor shape", badShape},
@@ -180,7 +192,6 @@ TEST(TovrinWithWhisper, RefusesEveryBrokenModelFileWithoutCrashing) {
 TEST(TovrinWithWhisper, ReportsAnExceptionWhileLoadingAsALoadFailure) {
   TempDir folder;
   const Model model = makeModel(folder.file("model.bin"), {"--ftype", "f16", "--text-ctx", "50000"});
-  writeFile(model.path, readFile(model.path).substr(0, model.melsEnd));  // header and mel filters only
   const RunResult r = runTovrin(TOVRIN_BINARY, {model.path});
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(r.out, "{\"error\":\"model_load_failed\"}\n");
