@@ -46,10 +46,6 @@ bool modelAtEnd(void* context) {
 
 void closeModel(void* context) { closeModelFile(*static_cast<ModelFile*>(context)); }
 
-}  // namespace
-
-namespace {
-
 // Reads and skips through the file for modelLayoutFits, tracking what is left.
 struct LayoutCursor {
   std::FILE* file;
