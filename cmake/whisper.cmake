@@ -3,7 +3,8 @@
 #   whisper::whisper      the imported shared library with its headers
 #   WHISPER_PREFIX        the cache folder (include/, lib/, bin/whisper-cli)
 #   WHISPER_CLI           the library's own command-line transcriber, for the benchmark
-# and copies the shared libraries into bin/lib, where the executables look for them.
+# and copies the shared libraries into bin/lib, where the executables look for them;
+# the CPU backends there (libggml-cpu-VARIANT.so) are loaded by tovrin when it starts.
 
 # Apple: Metal is on unless the option turns it off, for a machine whose GPU cannot
 # be trusted; each choice has its own cache folder.

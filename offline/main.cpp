@@ -6,7 +6,7 @@
 
 #include "audio_input.h"
 #include "event_writer.h"
-#include "library_abort.h"
+#include "fatal_signals.h"
 #include "model_context.h"
 #include "transcript_cleanup.h"
 #include "transcription.h"
@@ -19,6 +19,7 @@ constexpr float kSampleRate = 16000.0f;
 // The event line goes out before the context is released, in every outcome.
 int fail(const char* code, ModelContext& context) {
   writeErrorEvent(code);
+  fatalSignalExitsWith(1);
   context.release();
   return 1;
 }
@@ -33,13 +34,16 @@ std::string sampleCountMessage(size_t count) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  installFatalSignalHandlers();
   const std::string modelPath = argc > 1 ? argv[1] : kDefaultModelPath;
 
   writeDiagnostic("Loading model: " + modelPath);
-  reportLibraryAbortAs("model_load_failed");
+  reportFatalSignalAs("model_load_failed");
   LoadedModel model = loadModel(modelPath);
   if (!model.usable) return fail("model_load_failed", model.context);
   writeDiagnostic("Model loaded");
+  // From here on the run is transcribing the audio it reads.
+  reportFatalSignalAs("inference_failed");
 
   const SampleList samples = readSamples(stdin);
   if (samples.count == 0) return fail("no_audio_data", model.context);
@@ -47,13 +51,12 @@ int main(int argc, char** argv) {
 
   const std::vector<float> audio = toFloatSamples(samples);
   writeDiagnostic("Running inference...");
-  reportLibraryAbortAs("inference_failed");
   if (!transcribe(model.context.get(), audio)) return fail("inference_failed", model.context);
 
   const std::string transcript = cleanTranscript(joinSegments(model.context.get()));
   writeDiagnostic("Result: " + std::to_string(transcript.size()) + " chars");
-  reportLibraryAbortAs(nullptr);
   writeResultEvent(transcript);
+  fatalSignalExitsWith(0);
   model.context.release();
   return 0;
 }

@@ -6,21 +6,47 @@
 
 #include <whisper.h>
 
+#include "compute_backends.h"
+#include "model_file.h"
+
 namespace {
 
 struct LoadLog {
   bool noTensors = false;
 };
 
-// The library tells that it took a file without tensor data for an empty
-// model only through this log line.
-const char kNoTensorsLine[] = "no tensors loaded from model file";
+// The library tells that it took a file without tensor data for an empty model
+// only through this warning; it is matched whole, as the library writes it, so
+// that the same words elsewhere (in a model path, say) do not count.
+const char kNoTensorsWarning[] =
+    "whisper_model_load: WARN no tensors loaded from model file - assuming empty model for testing\n";
 
 void forwardLibraryLog(ggml_log_level level, const char* text, void* userData) {
   if (text == nullptr) return;
-  if (std::strstr(text, kNoTensorsLine) != nullptr) static_cast<LoadLog*>(userData)->noTensors = true;
-  if (level == GGML_LOG_LEVEL_DEBUG) return;  // as the library's own default does
+  auto& log = *static_cast<LoadLog*>(userData);
+  if (level == GGML_LOG_LEVEL_WARN && std::strcmp(text, kNoTensorsWarning) == 0) log.noTensors = true;
   std::fputs(text, stderr);
+}
+
+whisper_context* initFromFile(const std::string& path, bool& readWhole) {
+  ModelFile file;
+  if (!openModelFile(path, file)) return nullptr;
+  if (!modelLayoutFits(file)) {
+    closeModelFile(file);
+    return nullptr;
+  }
+  whisper_model_loader loader = modelFileLoader(file);
+  whisper_context* context = nullptr;
+  // The library sets up its state outside its own try block: a model with an
+  // absurd text context throws std::length_error from there.
+  try {
+    context = whisper_init_with_params(&loader, whisper_context_default_params());
+  } catch (...) {
+    context = nullptr;
+  }
+  closeModelFile(file);
+  readWhole = modelFileReadWhole(file);
+  return context;
 }
 
 }  // namespace
@@ -40,18 +66,15 @@ void ModelContext::release() {
 }
 
 LoadedModel loadModel(const std::string& path) {
-  // ggml's abort handler would start a debugger whose output lands on standard
-  // output, where only the event line may go.
-  setenv("GGML_NO_BACKTRACE", "1", 1);
-
   // Static: the library keeps the pointer for the rest of the process.
   static LoadLog log;
   log.noTensors = false;
   whisper_log_set(forwardLibraryLog, &log);
+  loadComputeBackends();
 
-  const whisper_context_params params = whisper_context_default_params();
+  bool readWhole = false;
   LoadedModel model;
-  model.context = ModelContext(whisper_init_from_file_with_params(path.c_str(), params));
-  model.usable = model.context && !log.noTensors;
+  model.context = ModelContext(initFromFile(path, readWhole));
+  model.usable = model.context && readWhole && !log.noTensors;
   return model;
 }

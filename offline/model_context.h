@@ -31,8 +31,10 @@ struct LoadedModel {
 };
 
 // Loads the model at the path, taken verbatim, with the library's default context
-// parameters. A file that ends before its tensor data is accepted by the library
-// as an empty test model, which would then abort or transcribe nothing; it is
-// marked not usable, and its context is left for the caller to release after
-// the error event. The library's log lines keep going to standard error.
+// parameters, through a loader over the file (whisper_init_with_params). Not
+// usable: a file that cannot be opened, a refusal or an exception of the library,
+// a file that ends early anywhere, and a file that ends right before its tensor
+// data, which the library accepts as an empty test model; a context that came
+// back is left for the caller to release after the error event. The library's
+// log lines go to standard error.
 LoadedModel loadModel(const std::string& path);

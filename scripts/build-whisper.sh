@@ -1,6 +1,12 @@
 #!/usr/bin/env bash
-# Builds whisper.cpp with ggml once per machine and prints the prefix that holds it:
-#   PREFIX/include/*.h, PREFIX/lib/lib{whisper,ggml,ggml-base,ggml-cpu}.so*, PREFIX/bin/whisper-cli
+# Builds whisper.cpp with ggml once and prints the prefix that holds it:
+#   PREFIX/include/*.h, PREFIX/lib/lib{whisper,ggml,ggml-base}.so*,
+#   PREFIX/lib/libggml-cpu-VARIANT.so, PREFIX/bin/whisper-cli, PREFIX/samples/jfk.wav
+# The CPU backend is built once per x86-64 instruction-set level, and ggml loads
+# the best one the running processor supports, so the build runs on any x86-64
+# machine. With ORLESSA_WHISPER_NATIVE=1 it builds instead for this processor
+# only (for the benchmark), into a prefix of its own that names the processor's
+# features, so the portable build is never handed a native one.
 # The source comes from the npm package nodejs-whisper, which carries whisper.cpp
 # in its folder cpp/whisper.cpp; only that folder is unpacked, and none of the
 # package's scripts or JavaScript is ever run.
@@ -10,7 +16,7 @@ npm_package=nodejs-whisper@0.3.1
 npm_integrity='sha512-ceoilUVraRuR5FnNyXpGQT2auAR48Oc3AQBEmkXnVpSn9iN6yVRzQBFCqVTGWbk6Wdi95NhvwXNzFvuR7erLWw=='
 whisper_version=1.9.1
 # Bump when the build options below change, so that a stale cache is not reused.
-build_revision=2
+build_revision=3
 
 cache_root=${ORLESSA_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/orlessa}
 
@@ -94,6 +100,11 @@ fi
 # --- end of Apple -----------------------------------------------------------------
 
 prefix=$cache_root/whisper-$whisper_version-r$build_revision
+cpu_options=(-DGGML_NATIVE=OFF -DGGML_BACKEND_DL=ON -DGGML_CPU_ALL_VARIANTS=ON)
+if [ "${ORLESSA_WHISPER_NATIVE:-0}" = 1 ]; then
+  prefix=$prefix-native-$(grep -m1 '^flags' /proc/cpuinfo | sha256sum | cut -c1-12)
+  cpu_options=(-DGGML_NATIVE=ON)
+fi
 stamp=$prefix/.complete
 
 if [ -f "$stamp" ]; then
@@ -102,8 +113,8 @@ if [ -f "$stamp" ]; then
 fi
 
 mkdir -p "$cache_root"
-# Two builds configuring at once must not compile whisper.cpp twice.
-exec 9>"$cache_root/whisper.lock"
+# Two builds configuring at once must not compile the same prefix twice.
+exec 9>"$prefix.lock"
 flock 9
 if [ -f "$stamp" ]; then
   echo "$prefix"
@@ -133,7 +144,7 @@ trap 'rm -rf "$work"' EXIT
     -DWHISPER_BUILD_SERVER=OFF \
     -DWHISPER_BUILD_EXAMPLES=ON \
     -DWHISPER_SDL2=OFF -DWHISPER_CURL=OFF \
-    -DGGML_BLAS=OFF \
+    -DGGML_BLAS=OFF "${cpu_options[@]}" \
     -DCMAKE_BUILD_WITH_INSTALL_RPATH=ON \
     -DCMAKE_INSTALL_RPATH='$ORIGIN;$ORIGIN/../lib' \
     >"$work/configure.log" || { cat "$work/configure.log" >&2; exit 1; }
@@ -145,6 +156,12 @@ trap 'rm -rf "$work"' EXIT
   cp "$src/include/whisper.h" "$src"/ggml/include/*.h "$prefix/include/"
   find "$work/build" -name 'lib*.so*' -exec cp -P {} "$prefix/lib/" \;
   cp "$work/build/bin/whisper-cli" "$prefix/bin/"
+  # whisper-cli looks for the CPU variants beside itself.
+  for variant in "$prefix"/lib/libggml-cpu-*.so; do
+    if [ -e "$variant" ]; then ln -s "../lib/$(basename "$variant")" "$prefix/bin/"; fi
+  done
+  mkdir -p "$prefix/samples"
+  cp "$src/bindings/go/samples/jfk.wav" "$prefix/samples/jfk.wav"
   touch "$stamp"
 } >&2
 echo "$prefix"

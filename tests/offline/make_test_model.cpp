@@ -4,8 +4,11 @@
 //
 // usage: make-test-model OUTPUT [--layers N] [--state N] [--heads N] [--vocab N]
 //                               [--mels N] [--audio-ctx N] [--text-ctx N]
-//                               [--ftype f32|f16] [--seed N]
-// Prints "vocab_end OFFSET" and "size BYTES" so tests can cut the file at known places.
+//                               [--words N] [--ftype f32|f16] [--seed N]
+// --words sets how many vocabulary entries the file holds (by default the vocab
+// size, at most 50257), so a test can write more than the header announces.
+// Prints "mels_end OFFSET", "vocab_end OFFSET" and "size BYTES" so tests can cut
+// the file at known places.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +23,7 @@ namespace {
 struct Shape {
   int32_t layers = 1, state = 32, heads = 2, vocab = 51864, mels = 80;
   int32_t audioCtx = 1500, textCtx = 448;
+  int32_t words = -1;  // -1: the vocab size, at most 50257
   bool f16 = false;
   uint32_t seed = 1;
 };
@@ -139,6 +143,7 @@ bool parse(int argc, char** argv, Shape& s, std::string& out) {
     else if (key == "--mels") s.mels = n;
     else if (key == "--audio-ctx") s.audioCtx = n;
     else if (key == "--text-ctx") s.textCtx = n;
+    else if (key == "--words") s.words = n;
     else if (key == "--seed") s.seed = static_cast<uint32_t>(n);
     else if (key == "--ftype") s.f16 = value == "f16";
     else return false;
@@ -154,7 +159,7 @@ int main(int argc, char** argv) {
   if (!parse(argc, argv, s, out)) {
     std::fprintf(stderr,
                  "usage: make-test-model OUTPUT [--layers N] [--state N] [--heads N] [--vocab N] "
-                 "[--mels N] [--audio-ctx N] [--text-ctx N] [--ftype f32|f16] [--seed N]\n");
+                 "[--mels N] [--audio-ctx N] [--text-ctx N] [--words N] [--ftype f32|f16] [--seed N]\n");
     return 2;
   }
   std::FILE* file = std::fopen(out.c_str(), "wb");
@@ -179,8 +184,10 @@ int main(int argc, char** argv) {
     w.bytes(&v, sizeof v);
   }
 
+  const long melsEnd = w.offset();
+
   // The library adds the special tokens after end-of-text itself.
-  const int32_t words = s.vocab < 50257 ? s.vocab : 50257;
+  const int32_t words = s.words >= 0 ? s.words : s.vocab < 50257 ? s.vocab : 50257;
   w.i32(words);
   for (int32_t id = 0; id < words; ++id) {
     const std::string text = id == 50256 ? "<|endoftext|>" : tokenText(id);
@@ -208,6 +215,6 @@ int main(int argc, char** argv) {
     std::perror(out.c_str());
     return 1;
   }
-  std::printf("vocab_end %ld\nsize %ld\n", vocabEnd, size);
+  std::printf("mels_end %ld\nvocab_end %ld\nsize %ld\n", melsEnd, vocabEnd, size);
   return 0;
 }

@@ -20,6 +20,7 @@ namespace {
 
 struct Model {
   std::string path;
+  long melsEnd = 0;
   long vocabEnd = 0;
   long size = 0;
 };
@@ -35,6 +36,7 @@ Model makeModel(const std::string& path, std::vector<std::string> extra = {}) {
   std::string key;
   long value = 0;
   while (layout >> key >> value) {
+    if (key == "mels_end") model.melsEnd = value;
     if (key == "vocab_end") model.vocabEnd = value;
     if (key == "size") model.size = value;
   }
@@ -88,6 +90,15 @@ TEST(TovrinWithWhisper, TranscribesWithAGeneratedModel) {
   expectOneFinalResult(runTovrin(TOVRIN_BINARY, {model.path}));
 }
 
+// The words of the library's empty-model warning in the path are not that warning.
+TEST(TovrinWithWhisper, LoadsAModelWhosePathHoldsTheWordsOfTheEmptyModelWarning) {
+  TempDir folder;
+  const std::string words = "WARN no tensors loaded from model file - assuming empty model for testing";
+  fs::create_directories(folder.file(words));
+  const Model model = makeModel(folder.file(words + "/" + words + ".bin"), {"--ftype", "f16"});
+  expectOneFinalResult(runTovrin(TOVRIN_BINARY, {model.path}));
+}
+
 TEST(TovrinWithWhisper, RunsFromACopyOfItsFolderWithTheDefaultModelPath) {
   TempDir folder;
   fs::create_directories(folder.file("elsewhere/bin"));
@@ -121,6 +132,21 @@ TEST(TovrinWithWhisper, RefusesEveryBrokenModelFileWithoutCrashing) {
   std::string badShape = whole;
   // The first tensor record starts right after the vocabulary: n_dims, name length, type, ne[0].
   badShape[model.vocabEnd + 12] ^= 0x01;
+  auto withInt32At = [&whole](long offset, uint32_t value) {
+    std::string bytes = whole;
+    for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<char>(value >> (8 * i));
+    return bytes;
+  };
+  // The vocabulary's word count, right after the mel filters, in a file that ends
+  // after the words: the library would go on reading past the end 2^31 times.
+  const std::string hugeVocabulary = withInt32At(model.melsEnd, 0x7FFFFFFF).substr(0, model.vocabEnd);
+  // Sizes the library allocates and fills before it reads: gigabytes, unchecked.
+  const std::string hugeFilters = withInt32At(model.melsEnd - 201 * 80 * 4 - 8, 0x7FFFFFFF);
+  const std::string hugeWord = withInt32At(model.melsEnd + 4, 0xFFFFFFF0);
+  const std::string hugeTensorName = withInt32At(model.vocabEnd + 4, 0x7FFFFFFF);
+  // Dimensions beyond the library's array of four.
+  const std::string manyDimensions = withInt32At(model.vocabEnd, 64);
+  const std::string unknownType = withInt32At(model.vocabEnd + 8, 1000);
 
   const struct {
     const char* name;
@@ -133,6 +159,16 @@ TEST(TovrinWithWhisper, RefusesEveryBrokenModelFileWithoutCrashing) {
       {"cut inside the first tensor", whole.substr(0, model.vocabEnd + 100)},
       {"cut at half its length", whole.substr(0, whole.size() / 2)},
       {"cut 1000 bytes before the end", whole.substr(0, whole.size() - 1000)},
+      // Inside the last tensor: the library's own file loader counts it as loaded.
+      {"cut 128 bytes before the end", whole.substr(0, whole.size() - 128)},
+      {"cut 10 bytes before the end", whole.substr(0, whole.size() - 10)},
+      {"cut 1 byte before the end", whole.substr(0, whole.size() - 1)},
+      {"vocabulary of 2^31 words", hugeVocabulary},
+      {"2^31 mel filters", hugeFilters},
+      {"a word of 4 GB", hugeWord},
+      {"a tensor name of 2 GB", hugeTensorName},
+      {"a tensor of 64 dimensions", manyDimensions},
+      {"a tensor of an unknown type", unknownType},
       {"bad magic", badMagic},
       {"unknown tensor", badTensorName},
       {"wrong tensor shape", badShape},
@@ -151,14 +187,33 @@ TEST(TovrinWithWhisper, RefusesEveryBrokenModelFileWithoutCrashing) {
   EXPECT_EQ(missing.out, "{\"error\":\"model_load_failed\"}\n");
 }
 
-// whisper.cpp 1.9.1 loads a model stored in f32 and then fails an assertion in
-// its first convolution; that abort must still end in an event line.
-TEST(TovrinWithWhisper, ReportsAnAbortOfTheLibraryAsAnInferenceFailure) {
+// A text context of 50000 makes the library throw std::length_error while it
+// sets up its state, outside its own try block.
+TEST(TovrinWithWhisper, ReportsAnExceptionWhileLoadingAsALoadFailure) {
   TempDir folder;
-  const Model model = makeModel(folder.file("model.bin"), {"--ftype", "f32"});
+  const Model model = makeModel(folder.file("model.bin"), {"--ftype", "f16", "--text-ctx", "50000"});
   const RunResult r = runTovrin(TOVRIN_BINARY, {model.path});
   EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_EQ(r.out, "{\"error\":\"inference_failed\"}\n");
+  EXPECT_EQ(r.out, "{\"error\":\"model_load_failed\"}\n");
+}
+
+// Models that whisper.cpp 1.9.1 loads and then aborts on while transcribing: in f32,
+// an assertion of ggml in the first convolution; with more vocabulary words than
+// the header's n_vocab, an assertion of whisper.cpp itself that calls abort().
+TEST(TovrinWithWhisper, ReportsAnAbortOfTheLibraryAsAnInferenceFailure) {
+  const std::vector<std::string> rows[] = {
+      {"--ftype", "f32"},
+      {"--ftype", "f16", "--words", "51865"},
+  };
+  for (const auto& options : rows) {
+    SCOPED_TRACE(options.back());
+    TempDir folder;
+    const Model model = makeModel(folder.file("model.bin"), options);
+    const RunResult r = runTovrin(TOVRIN_BINARY, {model.path});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.out, "{\"error\":\"inference_failed\"}\n");
+    EXPECT_NE(r.err.find("[tovrin] Model loaded\n"), std::string::npos) << r.err;
+  }
 }
 
 }  // namespace

@@ -4,12 +4,17 @@
 // call it gets, in order, in the file "calls" there (the samples go to
 // "samples.f32"). Script lines:
 //   load fail | load empty      no context | a context announced as an empty model
-//   full N | full throw | full abort
+//   load empty-words            the words of that warning inside an ordinary line
+//   load FAULT | full FAULT | free FAULT   fail that way while loading, transcribing
+//                               or releasing: throw, abort (abort() itself),
+//                               ggml-abort (GGML_ABORT), SIGSEGV, SIGBUS, SIGFPE, SIGILL
+//   full N                      what whisper_full returns
 //   count N                     what whisper_full_n_segments returns
 //   segment TEXT | segment-null TEXT may hold \xHH escapes; segment-null gives NULL
 //   samples off                 do not write samples.f32 (for the benchmark)
 #include <sys/stat.h>
 #include <unistd.h>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +31,7 @@ namespace {
 struct Script {
   std::string load = "ok";
   std::string full = "0";
+  std::string free = "ok";
   bool recordSamples = true;
   bool hasCount = false;  // otherwise the number of segment lines
   int count = 0;
@@ -74,6 +80,7 @@ const Script& script() {
       const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
       if (key == "load") parsed.load = value;
       else if (key == "full") parsed.full = value;
+      else if (key == "free") parsed.free = value;
       else if (key == "samples") parsed.recordSamples = value != "off";
       else if (key == "count") {
         parsed.hasCount = true;
@@ -186,6 +193,23 @@ std::string changedOthers(const whisper_full_params& p) {
   return changed.empty() ? "none" : changed;
 }
 
+// Fails the way the script says; returns when the kind is not a fault.
+void fault(const std::string& kind) {
+  if (kind == "throw") throw std::runtime_error("failure inside the library");
+  if (kind == "abort") {
+    std::fputs("failure inside the library\n", stderr);
+    std::abort();
+  }
+  if (kind == "ggml-abort") GGML_ABORT("failure inside the library");
+  const struct {
+    const char* name;
+    int signal;
+  } signals[] = {{"SIGSEGV", SIGSEGV}, {"SIGBUS", SIGBUS}, {"SIGFPE", SIGFPE}, {"SIGILL", SIGILL}};
+  for (const auto& s : signals) {
+    if (kind == s.name) raise(s.signal);
+  }
+}
+
 long stdoutBytes() {
   struct stat st {};
   return fstat(STDOUT_FILENO, &st) == 0 ? static_cast<long>(st.st_size) : -1;
@@ -209,15 +233,33 @@ void whisper_log_set(ggml_log_callback callback, void* userData) {
   logUserData = userData;
 }
 
-struct whisper_context* whisper_init_from_file_with_params(const char* path,
-                                                           struct whisper_context_params params) {
+struct whisper_context* whisper_init_with_params(struct whisper_model_loader* loader,
+                                                 struct whisper_context_params params) {
   const whisper_context_params d = contextDefaults();
   const bool same = params.use_gpu == d.use_gpu && params.flash_attn == d.flash_attn &&
                     params.gpu_device == d.gpu_device && params.dtw_n_top == d.dtw_n_top &&
                     params.dtw_mem_size == d.dtw_mem_size;
+  // The words of the file's vocabulary, read through the loader, tell which file
+  // was opened (the tests write files with an empty header and no mel filters).
+  // Its end is found as the library finds it: three reads at the end, then eof().
+  std::string model;
+  char header[14 * 4];
+  loader->read(loader->context, header, sizeof header);
+  int32_t words = 0;
+  loader->read(loader->context, &words, sizeof words);
+  for (int32_t i = 0; i < words; ++i) {
+    uint32_t length = 0;
+    loader->read(loader->context, &length, sizeof length);
+    std::string word(length, '\0');
+    loader->read(loader->context, word.data(), length);
+    model += word;
+  }
+  int32_t probe[3];
+  for (int32_t& field : probe) loader->read(loader->context, &field, sizeof field);
+  loader->eof(loader->context);
+  loader->close(loader->context);
   // Where standard input stands tells whether audio was read before the load.
-  record("whisper_init_from_file_with_params path=" + std::string(path) +
-         " params=" + (same ? "default" : "changed") +
+  record("whisper_init_with_params model=" + model + " params=" + (same ? "default" : "changed") +
          " stdin_offset=" + std::to_string(lseek(STDIN_FILENO, 0, SEEK_CUR)));
   const Script& s = script();
   if (s.load == "fail") return nullptr;
@@ -227,6 +269,13 @@ struct whisper_context* whisper_init_from_file_with_params(const char* path,
         "whisper_model_load: WARN no tensors loaded from model file - assuming empty model for testing\n",
         logUserData);
   }
+  if (s.load == "empty-words" && logCallback != nullptr) {
+    logCallback(GGML_LOG_LEVEL_INFO,
+                "whisper_init: model 'WARN no tensors loaded from model file - assuming empty model for "
+                "testing'\n",
+                logUserData);
+  }
+  fault(s.load);
   return reinterpret_cast<whisper_context*>(new whisper_context_double);
 }
 
@@ -245,8 +294,7 @@ int whisper_full(struct whisper_context*, struct whisper_full_params p, const fl
   }
 
   const std::string& full = script().full;
-  if (full == "throw") throw std::runtime_error("failure inside the library");
-  if (full == "abort") GGML_ABORT("failure inside the library");
+  fault(full);
   return std::stoi(full);
 }
 
@@ -265,5 +313,6 @@ const char* whisper_full_get_segment_text(struct whisper_context*, int i) {
 
 void whisper_free(struct whisper_context* context) {
   record("whisper_free stdout_bytes=" + std::to_string(stdoutBytes()));
+  fault(script().free);
   delete reinterpret_cast<whisper_context_double*>(context);
 }

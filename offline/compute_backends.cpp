@@ -1,0 +1,32 @@
+#include "compute_backends.h"
+
+#include <unistd.h>
+#include <string>
+#include <vector>
+
+#include <ggml-backend.h>
+
+namespace {
+
+// The folder of the running executable, from /proc/self/exe; empty if unknown.
+std::string executableFolder() {
+  std::vector<char> path(4096);
+  for (;;) {
+    const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+    if (length < 0) return "";
+    if (static_cast<size_t>(length) < path.size()) {
+      const std::string file(path.data(), static_cast<size_t>(length));
+      const size_t slash = file.rfind('/');
+      return slash == 0 ? "/" : file.substr(0, slash);
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+}  // namespace
+
+void loadComputeBackends() {
+  const std::string folder = executableFolder();
+  if (folder.empty()) return;
+  ggml_backend_load_all_from_path((folder + "/lib").c_str());
+}

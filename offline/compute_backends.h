@@ -1,0 +1,9 @@
+#pragma once
+// ggml's compute backends are libraries of their own (libggml-cpu-VARIANT.so, one
+// per x86-64 instruction-set level) that it loads at run time, taking the best
+// variant the processor supports. They are looked for in lib beside the
+// executable only, like the other libraries, wherever the folder is copied to
+// and whatever the working directory holds.
+
+// Loads the backends from that folder; without them no model can load.
+void loadComputeBackends();
