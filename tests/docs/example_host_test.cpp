@@ -12,6 +12,9 @@
 
 #include "files.h"
 #include "process.h"
+#ifdef TOVRIN_BINARY
+#include "tovrin_beside_double.h"
+#endif
 
 namespace {
 
@@ -176,17 +179,14 @@ class ExampleHostWithTovrin : public testing::TestWithParam<HostCase> {};
 TEST_P(ExampleHostWithTovrin, HandlesTheOutcome) {
   const HostCase& c = GetParam();
   TempDir dir;
-  fs::create_directories(dir.file("bin/lib"));
-  fs::copy_file(TOVRIN_BINARY, dir.file("bin/tovrin"));
-  fs::copy_file(WHISPER_DOUBLE, dir.file("bin/lib/libwhisper.so.1"));
-  fs::copy_file(fs::path(TOVRIN_BINARY).parent_path() / "lib/libggml-base.so.0",
-                dir.file("bin/lib/libggml-base.so.0"));
+  test_support::placeTovrinBesideDouble(dir.path());
+  test_support::writeFile(dir.file("model.bin"), test_support::modelFileNamed("model.bin"));
   std::string script;
   for (const std::string& line : c.script) script += line + "\n";
   test_support::writeFile(dir.file("script"), script);
   test_support::writeFile(dir.file("audio.raw"), std::string(c.audioBytes, '\0'));
 
-  const HostRun run = runHost({"tovrin", dir.file("bin/tovrin"), dir.file("audio.raw"), "model.bin"},
+  const HostRun run = runHost({"tovrin", dir.file("bin/tovrin"), dir.file("audio.raw"), dir.file("model.bin")},
                               {"ORLESSA_WHISPER_DOUBLE=" + dir.path()});
   EXPECT_EQ(run.out, c.out);
   EXPECT_EQ(run.status, c.status);

@@ -9,8 +9,11 @@
 
 #include "files.h"
 #include "run_process.h"
+#include "tovrin_beside_double.h"
 
 namespace fs = std::filesystem;
+using test_support::modelFileNamed;
+using test_support::placeTovrinBesideDouble;
 using test_support::readFile;
 using test_support::splitLines;
 using test_support::TempDir;
@@ -27,18 +30,6 @@ std::string pcm(const std::vector<int16_t>& samples) {
   return bytes;
 }
 
-// A model file that the stand-in reads: an empty header, no mel filters, and a
-// vocabulary of one word, the text given, which it records.
-std::string modelFileNamed(const std::string& word) {
-  std::string bytes(14 * 4, '\0');
-  auto int32 = [&bytes](uint32_t v) {
-    for (int i = 0; i < 4; ++i) bytes += static_cast<char>(v >> (8 * i));
-  };
-  int32(1);
-  int32(static_cast<uint32_t>(word.size()));
-  return bytes + word;
-}
-
 // Samples whose every byte differs from its neighbours', so a mispaired byte shows.
 std::vector<int16_t> rampSamples(size_t n) {
   std::vector<int16_t> samples(n);
@@ -50,19 +41,8 @@ std::vector<int16_t> rampSamples(size_t n) {
 class TovrinWithDouble : public testing::Test {
  protected:
   void SetUp() override {
-    fs::create_directories(folder.file("bin/lib"));
+    placeTovrinBesideDouble(folder.path());
     fs::create_directories(control());
-    fs::copy_file(TOVRIN_BINARY, folder.file("bin/tovrin"));
-    fs::copy_file(WHISPER_DOUBLE, folder.file("bin/lib/" WHISPER_LIBRARY_FILE));
-    // ggml's own libraries, by their sonames; not the CPU variants it loads at run time.
-    const std::string sonameEnd = GGML_SONAME_END;
-    for (const auto& entry : fs::directory_iterator(fs::path(TOVRIN_BINARY).parent_path() / "lib")) {
-      const std::string name = entry.path().filename().string();
-      if (name.rfind("libggml", 0) == 0 && name.size() > sonameEnd.size() &&
-          name.compare(name.size() - sonameEnd.size(), sonameEnd.size(), sonameEnd) == 0) {
-        fs::copy_file(entry.path(), folder.file("bin/lib/" + name));
-      }
-    }
     // The stand-in records what it reads through the loader: here the file's own name.
     writeFile(folder.file("model.bin"), modelFileNamed("model.bin"));
   }
