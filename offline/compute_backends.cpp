@@ -26,6 +26,10 @@ std::string executableFolder() {
 }  // namespace
 
 void loadComputeBackends() {
+#ifdef __APPLE__
+  // The Apple build links Metal and the CPU backend into libggml itself.
+  return;
+#endif
   const std::string folder = executableFolder();
   if (folder.empty()) return;
   ggml_backend_load_all_from_path((folder + "/lib").c_str());

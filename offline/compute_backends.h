@@ -5,5 +5,6 @@
 // executable only, like the other libraries, wherever the folder is copied to
 // and whatever the working directory holds.
 
-// Loads the backends from that folder; without them no model can load.
+// Loads the backends from that folder; without them no model can load. On Apple,
+// where the backends are part of libggml, it does nothing.
 void loadComputeBackends();
