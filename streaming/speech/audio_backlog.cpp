@@ -7,7 +7,9 @@ namespace speech {
 bool AudioBacklog::append(std::vector<int16_t> samples) {
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return closed_ || waitingSamples_ <= limitSamples_; });
+    changed_.wait(lock, [&] {
+      return closed_ || ended_ || waitingSamples_ == 0 || waitingSamples_ + samples.size() <= limitSamples_;
+    });
     if (closed_ || ended_) return false;
     waitingSamples_ += samples.size();
     blocks_.push_back(std::move(samples));

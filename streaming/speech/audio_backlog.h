@@ -20,9 +20,9 @@ class AudioBacklog {
  public:
   explicit AudioBacklog(size_t limitSamples) : limitSamples_(limitSamples) {}
 
-  // Waits while more than the limit is waiting, then adds the samples; a block of
-  // any size is taken whole. Returns false, dropping the samples, once the backlog
-  // is closed or ended.
+  // Waits while the samples would take the audio waiting over the limit, then adds
+  // them; a block larger than the limit waits until nothing else is waiting. Returns
+  // false, dropping the samples, once the backlog is closed or ended.
   bool append(std::vector<int16_t> samples);
   // No audio follows.
   void end();

@@ -1,6 +1,7 @@
 // The speech seam on PocketSphinx. Appended audio is decoded on a thread of the
 // recognizer's own; the input queue waits only while more than about a second of
 // audio is still to be decoded. Results travel to the main queue.
+#include <algorithm>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -18,11 +19,13 @@ namespace {
 // so that a decoder running behind still reports progress.
 constexpr size_t kHypothesisEverySamples = 1600;
 
-// Appending waits while more than this is waiting to be decoded (1 s). The end of
-// the input therefore reaches the end-of-input timer with the decoder at most about
-// a second behind, whatever the pace of the host, and the waiting audio takes a
-// bounded amount of memory.
+// Appending waits while this much is waiting to be decoded (1 s). The end of the
+// input therefore reaches the end-of-input timer with the decoder at most about a
+// second behind, whatever the pace of the host, and the waiting audio takes a
+// bounded amount of memory. A buffer goes in in pieces of 100 ms, so that one large
+// read does not take the backlog far over the limit.
 constexpr size_t kBacklogLimitSamples = 16000;
+constexpr size_t kAppendPieceSamples = 1600;
 
 class PocketsphinxRecognizer final : public SpeechRecognizer {
  public:
@@ -54,11 +57,14 @@ class PocketsphinxRecognizer final : public SpeechRecognizer {
   void appendAudio(const PcmBuffer& buffer) override {
     const float* const* channels = buffer.floatChannelData();
     if (channels == nullptr || buffer.frameLength() == 0) return;
-    std::vector<int16_t> samples(buffer.frameLength());
-    for (size_t i = 0; i < samples.size(); ++i) samples[i] = int16FromFloatSample(channels[0][i]);
-    // Waits while the decoder is more than the limit behind; a failed decoder has
-    // closed the backlog, which then takes nothing and never waits.
-    backlog_.append(std::move(samples));
+    const size_t frames = buffer.frameLength();
+    for (size_t at = 0; at < frames; at += kAppendPieceSamples) {
+      std::vector<int16_t> samples(std::min(kAppendPieceSamples, frames - at));
+      for (size_t i = 0; i < samples.size(); ++i) samples[i] = int16FromFloatSample(channels[0][at + i]);
+      // Waits while the decoder is too far behind; a failed decoder has closed the
+      // backlog, which then takes nothing and never waits.
+      if (!backlog_.append(std::move(samples))) return;
+    }
   }
 
   void endAudio() override { backlog_.end(); }

@@ -67,6 +67,8 @@ class PocketsphinxSession {
   // Finished segments joined by single spaces, then the current hypothesis.
   std::string transcript() const;
   size_t finishedSegments() const { return finishedSegments_; }
+  // The finished segments alone, joined: text that no later audio revises.
+  const std::string& finishedTranscript() const { return finished_; }
   const DecoderFailure& failure() const { return failure_; }
 
  private:
