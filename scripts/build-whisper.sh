@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds whisper.cpp with ggml once per machine and prints the prefix that holds it:
-#   PREFIX/include/*.h, PREFIX/lib/lib{whisper,ggml,ggml-base,ggml-cpu}.so*, PREFIX/bin/whisper-cli
+#   PREFIX/include/*.h, PREFIX/lib/lib{whisper,ggml,ggml-base,ggml-cpu}.so*, PREFIX/bin/whisper-cli,
+#   PREFIX/samples/jfk.wav (the source's 11 s recording of human speech, for the
+#   streaming tests and benchmark)
 # The source comes from the npm package nodejs-whisper, which carries whisper.cpp
 # in its folder cpp/whisper.cpp; only that folder is unpacked, and none of the
 # package's scripts or JavaScript is ever run.
@@ -10,7 +12,7 @@ npm_package=nodejs-whisper@0.3.1
 npm_integrity='sha512-ceoilUVraRuR5FnNyXpGQT2auAR48Oc3AQBEmkXnVpSn9iN6yVRzQBFCqVTGWbk6Wdi95NhvwXNzFvuR7erLWw=='
 whisper_version=1.9.1
 # Bump when the build options below change, so that a stale cache is not reused.
-build_revision=2
+build_revision=3
 
 cache_root=${ORLESSA_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/orlessa}
 prefix=$cache_root/whisper-$whisper_version-r$build_revision
@@ -65,6 +67,7 @@ trap 'rm -rf "$work"' EXIT
   cp "$src/include/whisper.h" "$src"/ggml/include/*.h "$prefix/include/"
   find "$work/build" -name 'lib*.so*' -exec cp -P {} "$prefix/lib/" \;
   cp "$work/build/bin/whisper-cli" "$prefix/bin/"
+  mkdir -p "$prefix/samples" && cp "$src/bindings/go/samples/jfk.wav" "$prefix/samples/"
   touch "$stamp"
 } >&2
 echo "$prefix"
