@@ -8,8 +8,13 @@
 // the audio up to the end of chunk c; its latency is its arrival time minus the
 // moment chunk c had been written into the pipe.
 //
-// usage: stream_host --selvane=PATH --audio=FILE.raw [--seconds=N] [--pace=X]
-//                    [--reference] [--memory-at=SECONDS]
+// "Settle" of a phrase (a segment of the reference decoding): from writing the
+// chunk that holds the phrase's last voiced audio (the last chunk before the
+// segment closed whose level is above -30 dBFS) to the arrival of the event from
+// which on every event begins with the text of all phrases up to this one.
+//
+// usage: stream_host --selvane=PATH --audio=FILE.raw [--seconds=N] [--pace=X | --at-once]
+//                    [--reference] [--memory-at=SECONDS] [--final-text=FILE]
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -23,6 +28,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -45,8 +51,17 @@ struct Options {
   std::string audio;
   double seconds = 0;  // 0: the whole recording
   double pace = 1.0;
+  bool atOnce = false;  // every chunk written as soon as the pipe takes it
   bool reference = false;
-  double memoryAt = 0;  // 0: no sample during the run
+  double memoryAt = 0;     // 0: no sample during the run
+  std::string finalText;  // where the text of the final event goes
+};
+
+// What the reference decoding has after each chunk.
+struct Reference {
+  std::vector<std::string> transcript;
+  std::vector<size_t> finishedSegments;
+  std::vector<std::string> finishedTranscript;
 };
 
 struct Event {
@@ -63,7 +78,9 @@ bool parseOptions(int argc, char** argv, Options& options) {
     else if (arg.rfind("--audio=", 0) == 0) options.audio = value("--audio=");
     else if (arg.rfind("--seconds=", 0) == 0) options.seconds = std::stod(value("--seconds="));
     else if (arg.rfind("--pace=", 0) == 0) options.pace = std::stod(value("--pace="));
+    else if (arg == "--at-once") options.atOnce = true;
     else if (arg == "--reference") options.reference = true;
+    else if (arg.rfind("--final-text=", 0) == 0) options.finalText = value("--final-text=");
     else if (arg.rfind("--memory-at=", 0) == 0) options.memoryAt = std::stod(value("--memory-at="));
     else return false;
   }
@@ -80,16 +97,25 @@ std::vector<int16_t> readRecording(const Options& options) {
   return samples;
 }
 
-// For each chunk, the transcript the segmenting decoder has after it.
-std::vector<std::string> referenceTranscripts(const std::vector<int16_t>& samples) {
-  std::vector<std::string> after;
+Reference referenceDecoding(const std::vector<int16_t>& samples) {
+  Reference after;
   auto session = speech::PocketsphinxSession::make(POCKETSPHINX_MODELDIR);
   if (!session) return after;
   for (size_t at = 0; at < samples.size(); at += kChunkSamples) {
     session->process(samples.data() + at, std::min(kChunkSamples, samples.size() - at));
-    after.push_back(session->transcript());
+    after.transcript.push_back(session->transcript());
+    after.finishedSegments.push_back(session->finishedSegments());
+    after.finishedTranscript.push_back(session->finishedTranscript());
   }
   return after;
+}
+
+bool voiced(const std::vector<int16_t>& samples, size_t chunk) {
+  const size_t from = chunk * kChunkSamples, to = std::min(samples.size(), from + kChunkSamples);
+  double energy = 0;
+  for (size_t i = from; i < to; ++i) energy += static_cast<double>(samples[i]) * samples[i];
+  const double rms = to > from ? std::sqrt(energy / (to - from)) : 0;
+  return rms > 32768 * 0.0316;  // -30 dBFS: above the room noise of the recording of human speech
 }
 
 long kilobytesOf(pid_t pid, const char* field) {
@@ -116,8 +142,8 @@ int main(int argc, char** argv) {
   Options options;
   if (!parseOptions(argc, argv, options)) {
     std::fprintf(stderr,
-                 "usage: stream_host --selvane=PATH --audio=FILE.raw [--seconds=N] [--pace=X] "
-                 "[--reference] [--memory-at=SECONDS]\n");
+                 "usage: stream_host --selvane=PATH --audio=FILE.raw [--seconds=N] [--pace=X | --at-once] "
+                 "[--reference] [--memory-at=SECONDS] [--final-text=FILE]\n");
     return 2;
   }
   const std::vector<int16_t> samples = readRecording(options);
@@ -143,8 +169,9 @@ int main(int argc, char** argv) {
   // Only now, with selvane started and waiting for its pipes: a child started after
   // the reference decoder had grown this process would report this process's peak
   // memory as its own (the kernel carries it across exec).
-  std::vector<std::string> reference;
-  if (options.reference) reference = referenceTranscripts(samples);
+  Reference decoded;
+  if (options.reference) decoded = referenceDecoding(samples);
+  const std::vector<std::string>& reference = decoded.transcript;
 
   const int events = open(out.c_str(), O_RDONLY);
   const int audio = open(in.c_str(), O_WRONLY);
@@ -152,13 +179,15 @@ int main(int argc, char** argv) {
 
   std::vector<Clock::time_point> written(chunks);
   Clock::time_point inputClosed;
+  const auto start = Clock::now();
   std::atomic<long> hwmAtMark{-1};
   std::thread feeder([&] {
-    const auto start = Clock::now();
     const auto interval = std::chrono::duration<double>(kChunkSamples / 16000.0 / options.pace);
     const size_t markChunk = static_cast<size_t>(options.memoryAt * 16000 / kChunkSamples);
     for (size_t c = 0; c < chunks; ++c) {
-      std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(interval * c));
+      if (!options.atOnce) {
+        std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(interval * c));
+      }
       const size_t at = c * kChunkSamples;
       const size_t bytes = std::min(kChunkSamples, samples.size() - at) * 2;
       if (write(audio, samples.data() + at, bytes) != static_cast<ssize_t>(bytes)) break;
@@ -217,11 +246,38 @@ int main(int argc, char** argv) {
     if (it != partialTimes.end()) nextEventLatency.push_back(millis(*it - written[c]));
   }
 
+  // Settle of each phrase (see the top of the file).
+  std::vector<double> settle;
+  for (size_t c = 0; c < decoded.finishedSegments.size(); ++c) {
+    if (decoded.finishedSegments[c] == (c > 0 ? decoded.finishedSegments[c - 1] : 0)) continue;
+    const std::string& text = decoded.finishedTranscript[c];
+    size_t lastVoiced = c + 1;
+    for (size_t v = c + 1; v-- > 0;) {
+      if (voiced(samples, v)) {
+        lastVoiced = v;
+        break;
+      }
+    }
+    if (text.empty() || lastVoiced > c || written[lastVoiced] == Clock::time_point{}) continue;
+    size_t settledAt = received.size();
+    for (size_t e = received.size(); e-- > 0;) {
+      if (received[e].text.compare(0, text.size(), text) != 0) break;
+      settledAt = e;
+    }
+    if (settledAt < received.size()) settle.push_back(millis(received[settledAt].at - written[lastVoiced]));
+  }
+
   const bool gotFinal = !received.empty() && received.back().isFinal;
+  if (gotFinal && !options.finalText.empty()) std::ofstream(options.finalText) << received.back().text << "\n";
   const double cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
                      usage.ru_stime.tv_usec / 1e6;
-  std::printf("audio: %.1f s in %zu chunks of 100 ms, written at %.2fx real time\n", audioSeconds, chunks,
-              options.pace);
+  if (options.atOnce) {
+    std::printf("audio: %.1f s in %zu chunks of 100 ms, written at once\n", audioSeconds, chunks);
+  } else {
+    std::printf("audio: %.1f s in %zu chunks of 100 ms, written at %.2fx real time\n", audioSeconds, chunks,
+                options.pace);
+  }
+  std::printf("writing took %.1f s\n", std::chrono::duration<double>(inputClosed - start).count());
   std::printf("exit status: %d; partial events: %zu; final event: %s\n",
               WIFEXITED(status) ? WEXITSTATUS(status) : -1, partials, gotFinal ? "yes" : "NO");
   if (!reference.empty()) {
@@ -231,8 +287,15 @@ int main(int argc, char** argv) {
         percentile(reflectLatency, 0.5), percentile(reflectLatency, 0.95), percentile(reflectLatency, 1.0),
         reflectLatency.size(), unmatched);
   }
-  std::printf("time from writing a chunk to the next partial event: median %.0f ms, p95 %.0f ms\n",
-              percentile(nextEventLatency, 0.5), percentile(nextEventLatency, 0.95));
+  if (!options.atOnce) {
+    std::printf("time from writing a chunk to the next partial event: median %.0f ms, p95 %.0f ms\n",
+                percentile(nextEventLatency, 0.5), percentile(nextEventLatency, 0.95));
+    if (!settle.empty()) {
+      std::printf("settle of a phrase (from its last voiced audio to the last revision of its text): "
+                  "median %.0f ms, p95 %.0f ms, max %.0f ms (%zu phrases)\n",
+                  percentile(settle, 0.5), percentile(settle, 0.95), percentile(settle, 1.0), settle.size());
+    }
+  }
   const std::string diagnostics = [&] {
     std::ifstream in(err);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

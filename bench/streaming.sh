@@ -1,7 +1,14 @@
 #!/usr/bin/env bash
 # Streaming benchmark of selvane (PocketSphinx recognizer) through its named pipes.
-#   1. latency: 5 minutes of spoken dictation written at real-time pace;
-#   2. memory: 10 minutes written at 2x real-time pace (about 5 minutes of wall time;
+#   1. accuracy: word error rate of selvane's final text and of pocketsphinx_continuous
+#      (the library's own decoder, default settings) on the same raw audio: the 11 s
+#      recording of human speech that the whisper.cpp build keeps, at real-time pace;
+#      three variants of it that no setting was tuned on (quieter, with noise, faster;
+#      written at once, since the text does not depend on the pace); one pass of the
+#      spoken dictation at real-time pace;
+#   2. burst: the recording six times over (66 s) written at once;
+#   3. latency: 5 minutes of spoken dictation written at real-time pace;
+#   4. memory: 10 minutes written at 2x real-time pace (about 5 minutes of wall time;
 #      --real-time-memory writes them at real-time pace), peak memory sampled after
 #      1 minute of audio and at the end.
 # usage: bench/streaming.sh BUILD_DIR [--real-time-memory]
@@ -18,12 +25,15 @@ work=$build/bench-streaming
 mkdir -p "$work"
 
 host=$build/bench/stream_host
-[ -x "$host" ] || { echo "no $host: build first" >&2; exit 1; }
+wer=$build/bench/wer
+for tool in "$host" "$wer"; do [ -x "$tool" ] || { echo "no $tool: build first" >&2; exit 1; }; done
+command -v pocketsphinx_continuous >/dev/null || { echo "no pocketsphinx_continuous: run scripts/install-deps.sh" >&2; exit 1; }
 
 # Ten minutes of dictation: paragraphs spoken by espeak-ng, a second of silence
 # after each, repeated until the recording is long enough.
 recording=$work/dictation-600s.raw
-if [ ! -s "$recording" ]; then
+dictation=$work/dictation-once.raw
+if [ ! -s "$recording" ] || [ ! -s "$dictation" ]; then
   echo "speaking the recording"
   paragraphs=(
     "Remember to buy milk and eggs on the way home. The meeting with the design team moves to Thursday at ten."
@@ -45,6 +55,8 @@ if [ ! -s "$recording" ]; then
     bash "$root/scripts/make-note.sh" "$work/paragraph-$i.raw" "$p"
     i=$((i + 1))
   done
+  for ((j = 0; j < i; j++)); do cat "$work/paragraph-$j.raw" "$silence"; done > "$dictation"
+  printf '%s\n' "${paragraphs[@]}" > "$dictation.txt"
   while [ "$(stat -c %s "$recording.part")" -lt $((600 * 32000)) ]; do
     for ((j = 0; j < i; j++)); do cat "$work/paragraph-$j.raw" "$silence" >> "$recording.part"; done
   done
@@ -55,9 +67,50 @@ fi
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); load $(cut -d' ' -f1-3 /proc/loadavg)"
 build_type=$(grep -m1 '^CMAKE_BUILD_TYPE' "$build/CMakeCache.txt" | cut -d= -f2)
 echo "build: $build (${build_type:-RelWithDebInfo}); model: en-us (PocketSphinx $(pkg-config --modversion pocketsphinx)); one run each"
-echo
-echo "== latency: 300 s of dictation at real-time pace =="
 status=0
+
+# The recording of human speech and its well-known words.
+speech_wav=$(bash "$root/scripts/build-whisper.sh")/samples/jfk.wav
+[ -s "$speech_wav" ] || { echo "no $speech_wav" >&2; exit 1; }
+raw=(-t raw -e signed-integer -b 16 -c 1 -r 16000)
+speech=$work/speech.raw
+sox "$speech_wav" "${raw[@]}" "$speech"
+echo "and so my fellow americans ask not what your country can do for you ask what you can do for your country" \
+  > "$speech.txt"
+sox "${raw[@]}" "$speech" "${raw[@]}" "$work/speech-quieter.raw" gain -12
+sox -n "${raw[@]}" "$work/noise.raw" synth 11 whitenoise vol 0.03
+sox -m -v 1 "${raw[@]}" "$speech" -v 1 "${raw[@]}" "$work/noise.raw" "${raw[@]}" "$work/speech-noise.raw"
+sox "${raw[@]}" "$speech" "${raw[@]}" "$work/speech-faster.raw" tempo 1.1
+for variant in quieter noise faster; do cp "$speech.txt" "$work/speech-$variant.raw.txt"; done
+for ((j = 0; j < 6; j++)); do cat "$speech"; done > "$work/speech-x6.raw"
+for ((j = 0; j < 6; j++)); do cat "$speech.txt"; done > "$work/speech-x6.raw.txt"
+
+# compare LABEL AUDIO STREAM_HOST_OPTIONS...: selvane's final text and
+# pocketsphinx_continuous's text of AUDIO against AUDIO.txt.
+compare() {
+  local label=$1 audio=$2
+  local name
+  name=$(basename "$audio" .raw)
+  shift 2
+  echo "-- $label"
+  : > "$work/$name.selvane.txt"
+  "$host" --selvane="$selvane" --audio="$audio" --final-text="$work/$name.selvane.txt" "$@" || status=1
+  pocketsphinx_continuous -infile "$audio" 2>/dev/null | tr '\n' ' ' > "$work/$name.continuous.txt"
+  echo "WER selvane: $("$wer" "$audio.txt" "$work/$name.selvane.txt")"
+  echo "WER pocketsphinx_continuous: $("$wer" "$audio.txt" "$work/$name.continuous.txt")"
+  echo
+}
+
+echo
+echo "== accuracy: final text against the spoken words =="
+compare "speech, real-time" "$speech" --pace=1 --reference
+compare "speech quieter (-12 dB), at once" "$work/speech-quieter.raw" --at-once
+compare "speech with white noise, at once" "$work/speech-noise.raw" --at-once
+compare "speech 10 % faster, at once" "$work/speech-faster.raw" --at-once
+compare "dictation, one pass, real-time" "$dictation" --pace=1 --reference
+echo "== burst: the recording six times over, written at once =="
+compare "speech x6, at once" "$work/speech-x6.raw" --at-once
+echo "== latency: 300 s of dictation at real-time pace =="
 "$host" --selvane="$selvane" --audio="$recording" --seconds=300 --pace=1 --reference || status=1
 echo
 echo "== memory: 600 s of dictation at ${memory_pace}x real-time pace =="

@@ -27,6 +27,7 @@ packages=(
   libgtest-dev
   nlohmann-json3-dev
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us
+  pocketsphinx
   espeak-ng sox time
   nodejs npm
 )

@@ -6,6 +6,7 @@
 #include <deque>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 #include <tuple>
 #include <utility>
@@ -155,7 +156,11 @@ struct SerialQueue::State {
 SerialQueue::SerialQueue(std::string label) : state_(std::make_shared<State>(std::move(label))) {
   // The thread holds its own reference, so a detached thread never outlives its state.
   std::shared_ptr<State> state = state_;
-  state_->thread = std::thread([state] { state->serve(); });
+  try {
+    state_->thread = std::thread([state] { state->serve(); });
+  } catch (const std::system_error&) {
+    // No thread: isRunning() says so; items queued meanwhile are never run.
+  }
 }
 
 // Runs what is queued to its end, then stops the thread. From an item of this queue
@@ -168,6 +173,7 @@ SerialQueue::~SerialQueue() {
     thread = std::move(state_->thread);
   }
   state_->wakeUp.notify_one();
+  if (!thread.joinable()) return;  // it never had a thread
   if (thread.get_id() == std::this_thread::get_id()) {
     thread.detach();
   } else {
@@ -176,6 +182,11 @@ SerialQueue::~SerialQueue() {
 }
 
 const std::string& SerialQueue::label() const { return state_->label; }
+
+bool SerialQueue::isRunning() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->thread.joinable();
+}
 
 void SerialQueue::async(Work work) {
   // Done with `this` before the lock is released: once the item can run, it may

@@ -52,6 +52,9 @@ class SerialQueue {
   SerialQueue(const SerialQueue&) = delete;
   SerialQueue& operator=(const SerialQueue&) = delete;
   const std::string& label() const;
+  // False when the queue could not get a thread; it then runs nothing, and the
+  // caller reports the failure. The constructor never throws.
+  bool isRunning() const;
   void async(Work work);
 
  private:

@@ -91,6 +91,9 @@ SerialQueue::~SerialQueue() {
 
 const std::string& SerialQueue::label() const { return state_->label; }
 
+// dispatch_queue_create gives no queue only when it cannot allocate one.
+bool SerialQueue::isRunning() const { return state_->queue != nil; }
+
 void SerialQueue::async(Work work) {
   const void* self = state_.get();  // only compared, never followed
   dispatch_async(state_->queue, ^{

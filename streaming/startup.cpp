@@ -46,7 +46,7 @@ void passPermissionGate() {
 }
 
 void createRecognizer() {
-  recognizer = speech::makeSpeechRecognizer(kLocaleIdentifier);
+  recognizer = speech::makeSpeechRecognizer(kLocaleIdentifier).release();  // kept until exit
   if (!recognizer) failStartUp("speech_recognizer_unavailable");
   if (!recognizer->isAvailable()) failStartUp("speech_recognizer_not_available");
   debug(std::string("Recognizer ready (supportsOnDeviceRecognition: ") +
@@ -74,6 +74,10 @@ void startRecognitionTask() {
 }
 
 void startInputReader() {
-  inputQueue = std::make_unique<dispatch::SerialQueue>(std::string(SELVANE_BUNDLE_IDENTIFIER) + ".input");
+  inputQueue = new dispatch::SerialQueue(std::string(SELVANE_BUNDLE_IDENTIFIER) + ".input");  // kept until exit
+  if (!inputQueue->isRunning()) {
+    debug("Input queue could not be created");
+    exitProcess(1);
+  }
   inputQueue->async(inputReader);
 }

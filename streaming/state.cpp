@@ -12,13 +12,13 @@ speech::AudioFormat audioFormat;
 std::unique_ptr<dispatch::Semaphore> authSemaphore;
 int64_t authStatus = speech::kNotDetermined;
 
-std::unique_ptr<speech::SpeechRecognizer> recognizer;
+speech::SpeechRecognizer* recognizer = nullptr;
 speech::RecognitionRequest request;
 
 std::string lastPartialText;
 bool finalReceived = false;
 
-std::unique_ptr<dispatch::SerialQueue> inputQueue;
+dispatch::SerialQueue* inputQueue = nullptr;
 
 namespace {
 std::shared_ptr<dispatch::WorkItem> eofTimeout;

@@ -22,15 +22,18 @@ extern speech::AudioFormat audioFormat;
 extern std::unique_ptr<dispatch::Semaphore> authSemaphore;
 extern int64_t authStatus;
 
-// The recognizer holds the recognition task until the process exits.
-extern std::unique_ptr<speech::SpeechRecognizer> recognizer;
+// The recognizer holds the recognition task until the process exits. It and the
+// input queue are never destroyed, not even by exit(), which the recognizer library
+// calls on some fatal errors: their destructors join threads that may be blocked in
+// a read, or be the very thread that called exit().
+extern speech::SpeechRecognizer* recognizer;
 extern speech::RecognitionRequest request;
 
 // Touched only on the main queue (result handler and timeout handler).
 extern std::string lastPartialText;
 extern bool finalReceived;
 
-extern std::unique_ptr<dispatch::SerialQueue> inputQueue;
+extern dispatch::SerialQueue* inputQueue;
 
 // eofTimeout is stored on the input queue and cancelled from the main queue, so it
 // is only ever reached through these two, which publish it atomically.

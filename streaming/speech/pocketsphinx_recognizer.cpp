@@ -1,13 +1,13 @@
-// The speech seam on PocketSphinx. Appended audio is queued and decoded on a thread
-// of the recognizer's own, so the input queue never waits for the decoder; results
-// travel to the main queue.
-#include <condition_variable>
-#include <deque>
-#include <mutex>
+// The speech seam on PocketSphinx. Appended audio is decoded on a thread of the
+// recognizer's own; the input queue waits only while more than about a second of
+// audio is still to be decoded. Results travel to the main queue.
+#include <algorithm>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "dispatch.h"
+#include "speech/audio_backlog.h"
 #include "speech/pocketsphinx_session.h"
 #include "speech/speech_recognizer.h"
 
@@ -19,17 +19,22 @@ namespace {
 // so that a decoder running behind still reports progress.
 constexpr size_t kHypothesisEverySamples = 1600;
 
+// Appending waits while this much is waiting to be decoded (1 s). The end of the
+// input therefore reaches the end-of-input timer with the decoder at most about a
+// second behind, whatever the pace of the host, and the waiting audio takes a
+// bounded amount of memory. A buffer goes in in pieces of 100 ms, so that one large
+// read does not take the backlog far over the limit.
+constexpr size_t kBacklogLimitSamples = 16000;
+constexpr size_t kAppendPieceSamples = 1600;
+
 class PocketsphinxRecognizer final : public SpeechRecognizer {
  public:
   explicit PocketsphinxRecognizer(std::unique_ptr<PocketsphinxSession> session)
-      : session_(std::move(session)) {}
+      : session_(std::move(session)), backlog_(kBacklogLimitSamples) {}
 
+  // Never run in selvane, which keeps its recognizer until the process exits.
   ~PocketsphinxRecognizer() override {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
-    }
-    wake_.notify_one();
+    backlog_.close();
     if (decoder_.joinable()) decoder_.join();
   }
 
@@ -41,48 +46,37 @@ class PocketsphinxRecognizer final : public SpeechRecognizer {
     if (session_ == nullptr || decoder_.joinable()) return false;
     handler_ = std::move(handler);
     reportPartials_ = request.shouldReportPartialResults;
-    decoder_ = std::thread([this] { decode(); });
+    try {
+      decoder_ = std::thread([this] { decode(); });
+    } catch (const std::system_error&) {
+      return false;  // no thread to decode on: no task
+    }
     return true;
   }
 
   void appendAudio(const PcmBuffer& buffer) override {
     const float* const* channels = buffer.floatChannelData();
     if (channels == nullptr || buffer.frameLength() == 0) return;
-    std::vector<int16_t> samples(buffer.frameLength());
-    for (size_t i = 0; i < samples.size(); ++i) samples[i] = int16FromFloatSample(channels[0][i]);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (ended_ || failed_) return;  // a failed decoder takes no more audio
-      pending_.push_back(std::move(samples));
+    const size_t frames = buffer.frameLength();
+    for (size_t at = 0; at < frames; at += kAppendPieceSamples) {
+      std::vector<int16_t> samples(std::min(kAppendPieceSamples, frames - at));
+      for (size_t i = 0; i < samples.size(); ++i) samples[i] = int16FromFloatSample(channels[0][at + i]);
+      // Waits while the decoder is too far behind; a failed decoder has closed the
+      // backlog, which then takes nothing and never waits.
+      if (!backlog_.append(std::move(samples))) return;
     }
-    wake_.notify_one();
   }
 
-  void endAudio() override {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      ended_ = true;
-    }
-    wake_.notify_one();
-  }
+  void endAudio() override { backlog_.end(); }
 
  private:
   // The decoder thread: takes the pending audio a chunk at a time, in order.
   void decode() {
     std::string reported;
     size_t sinceHypothesis = 0;
-    for (;;) {
-      std::vector<int16_t> chunk;
-      bool drained = false;
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        wake_.wait(lock, [this] { return stopping_ || ended_ || !pending_.empty(); });
-        if (stopping_) return;
-        if (pending_.empty()) break;  // ended, and everything is decoded
-        chunk = std::move(pending_.front());
-        pending_.pop_front();
-        drained = pending_.empty();
-      }
+    std::vector<int16_t> chunk;
+    bool drained = false;
+    while (backlog_.take(chunk, &drained)) {
       if (!session_->process(chunk.data(), chunk.size())) return reportFailure();
       sinceHypothesis += chunk.size();
       if (reportPartials_ && (drained || sinceHypothesis >= kHypothesisEverySamples)) {
@@ -94,6 +88,7 @@ class PocketsphinxRecognizer final : public SpeechRecognizer {
         }
       }
     }
+    if (backlog_.isClosed()) return;  // the recognizer is being destroyed
     if (!session_->finish()) return reportFailure();
     deliver(RecognitionResult{session_->transcript(), true});
   }
@@ -103,11 +98,7 @@ class PocketsphinxRecognizer final : public SpeechRecognizer {
   }
 
   void reportFailure() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      failed_ = true;
-      pending_.clear();
-    }
+    backlog_.close();  // a failed decoder takes no more audio
     RecognitionError error;
     error.code = session_->failure().code;
     error.localizedDescription = session_->failure().description;
@@ -119,13 +110,7 @@ class PocketsphinxRecognizer final : public SpeechRecognizer {
   ResultHandler handler_;
   bool reportPartials_ = false;
 
-  std::mutex mutex_;  // guards the four members below
-  std::condition_variable wake_;
-  std::deque<std::vector<int16_t>> pending_;  // appended, not yet decoded
-  bool ended_ = false;
-  bool failed_ = false;
-  bool stopping_ = false;
-
+  AudioBacklog backlog_;  // appended, not yet decoded
   std::thread decoder_;
 };
 
@@ -134,7 +119,13 @@ class PocketsphinxRecognizer final : public SpeechRecognizer {
 void requestAuthorization(std::function<void(int64_t status)> callback) {
   // Speech is decoded on this machine; nothing needs the user's permission, but the
   // answer still comes from another thread, as the caller expects.
-  std::thread([callback = std::move(callback)] { callback(kAuthorized); }).detach();
+  try {
+    std::thread([callback] { callback(kAuthorized); }).detach();
+  } catch (const std::system_error&) {
+    // No thread to answer on: the answer comes before this returns instead. Start-up
+    // then fails where it needs a thread of its own, with a diagnostic.
+    callback(kAuthorized);
+  }
 }
 
 std::unique_ptr<SpeechRecognizer> makeSpeechRecognizer(const std::string& localeIdentifier) {

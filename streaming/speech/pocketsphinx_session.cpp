@@ -44,11 +44,13 @@ std::unique_ptr<PocketsphinxSession> PocketsphinxSession::make(const std::string
   const std::string hmm = modelDir + "/en-us/en-us";
   const std::string lm = modelDir + "/en-us/en-us.lm.bin";
   const std::string dict = modelDir + "/en-us/cmudict-en-us.dict";
-  // The flat-lexicon second pass re-decodes a whole segment when it ends: a burst
-  // that holds back the partial results behind it and the final result, to refine
-  // words that the partial results never show. Without it a segment ends cheaply.
+  // The library's full decoding: the first (tree) pass gives the hypotheses while a
+  // segment is open; when it closes, the flat-lexicon second pass and the best-path
+  // search over its lattice give the segment's text. Without them a third of the
+  // words that the library can recognise are lost. The second pass is a burst of
+  // work at each segment end, which comes at a pause of the speaker.
   cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-lm", lm.c_str(), "-dict",
-                                 dict.c_str(), "-samprate", "16000", "-fwdflat", "no", nullptr);
+                                 dict.c_str(), "-samprate", "16000", nullptr);
   if (config == nullptr) return nullptr;
   ps_decoder_t* decoder = ps_init(config);
   if (decoder == nullptr) {

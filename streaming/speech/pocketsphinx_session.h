@@ -41,10 +41,12 @@ bool modelFilesPresent(const std::string& modelDir);
 
 class PocketsphinxSession {
  public:
-  // Audio is handed to the decoder in blocks of this many samples (64 ms) counted
+  // Audio is handed to the decoder in blocks of this many samples (128 ms) counted
   // from the start of the stream, so pauses are found at the same places however
-  // the audio arrives.
-  static constexpr size_t kBlockSamples = 1024;
+  // the audio arrives. A pause is looked for after each block; with the library's
+  // own command's block size, segments end where that command ends its utterances,
+  // so the text is the one the library gives for the same audio.
+  static constexpr size_t kBlockSamples = 2048;
   // A segment without a pause is ended after this long anyway (30 s by default),
   // to bound the decoder's memory.
   static constexpr size_t kMaxSegmentSamples = 30 * 16000;
@@ -67,6 +69,8 @@ class PocketsphinxSession {
   // Finished segments joined by single spaces, then the current hypothesis.
   std::string transcript() const;
   size_t finishedSegments() const { return finishedSegments_; }
+  // The finished segments alone, joined: text that no later audio revises.
+  const std::string& finishedTranscript() const { return finished_; }
   const DecoderFailure& failure() const { return failure_; }
 
  private:

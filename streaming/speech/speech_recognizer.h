@@ -46,8 +46,10 @@ class RecognitionRequest {
   bool shouldReportPartialResults = false;
   bool requiresOnDeviceRecognition = false;
 
-  // The recognizer copies what it needs before returning; appending never waits
-  // for recognition.
+  // The recognizer copies what it needs before returning. Appending may wait while
+  // the recognizer is far behind (the PocketSphinx one: more than about a second of
+  // audio still to decode), so that audio written faster than it is recognised is
+  // held back in the input channel rather than lost or piled up.
   void appendAudioPCMBuffer(const PcmBuffer& buffer);
   // No audio follows; results may still come.
   void endAudio();
@@ -89,7 +91,8 @@ inline void RecognitionRequest::endAudio() {
 }
 
 // Asks for permission to recognise speech. callback runs once, on a thread other
-// than the main thread, with an AuthorizationStatus value.
+// than the main thread, with an AuthorizationStatus value; only when no thread can
+// be started for it does it run on the calling thread, before this returns.
 void requestAuthorization(std::function<void(int64_t status)> callback);
 
 // A recognizer for the locale (for example "en-US"), or nullptr when none exists.

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <map>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "files.h"
+#include "process.h"
 
 extern char** environ;
 
@@ -194,6 +196,23 @@ TEST_F(SelvanePocketsphinxTest, RecognisesANoteThroughNamedPipes) {
   expectRecognisedNote(run);
   EXPECT_EQ(run.standardOutput, "") << "events belong on the output pipe";
   EXPECT_NE(run.standardError.find("[maribek] Named pipes opened\n"), std::string::npos) << run.standardError;
+}
+
+// A thread that cannot be started (here: every new thread would need a stack of
+// about a terabyte) ends start-up with a diagnostic and status 1, not an abort.
+TEST(SelvanePocketsphinx, NoThreadForTheDecoderEndsStartUpWithStatusOne) {
+  test_support::Child child = test_support::spawn(
+      "/bin/sh", {"-c", "ulimit -s 1000000000 && exec \"$0\"", SELVANE_PATH});
+  close(child.stdinFd);
+  std::map<int, std::string> output;
+  const auto deadline = Clock::now() + std::chrono::minutes(1);
+  ASSERT_TRUE(test_support::readToEnd({child.stdoutFd, child.stderrFd}, output, deadline));
+  EXPECT_EQ(test_support::waitForExit(child.pid, deadline), 1) << output[child.stderrFd];
+  EXPECT_EQ(output[child.stdoutFd], "");
+  const std::string& diagnostics = output[child.stderrFd];
+  const std::string last = "[maribek] Recognition task could not be created\n";
+  ASSERT_GE(diagnostics.size(), last.size()) << diagnostics;
+  EXPECT_EQ(diagnostics.substr(diagnostics.size() - last.size()), last) << diagnostics;
 }
 
 }  // namespace
