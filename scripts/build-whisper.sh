@@ -20,6 +20,21 @@ build_revision=3
 
 cache_root=${ORLESSA_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/orlessa}
 
+# Unpacks the package's folder cpp/whisper.cpp into $1/package after checking the
+# package against its integrity hash.
+unpack_source() {
+  local work=$1 tarball actual
+  echo "Fetching $npm_package (whisper.cpp $whisper_version)"
+  (cd "$work" && npm pack "$npm_package" --ignore-scripts --silent >/dev/null)
+  tarball=$(ls "$work"/nodejs-whisper-*.tgz)
+  actual="sha512-$(openssl dgst -sha512 -binary "$tarball" | openssl base64 -A)"
+  if [ "$actual" != "$npm_integrity" ]; then
+    echo "integrity mismatch for $npm_package: got $actual" >&2
+    return 1
+  fi
+  tar -xzf "$tarball" -C "$work" package/cpp/whisper.cpp
+}
+
 # --- Apple (macOS 15 or later, arm64) -------------------------------------------
 # Metal with its shaders embedded in libggml-metal (no shader file ships), Accelerate
 # for BLAS, shared libraries named @rpath/... that find each other beside themselves.
@@ -50,15 +65,7 @@ if [ "$(uname -s)" = Darwin ]; then
   work=$(mktemp -d "$cache_root/whisper-work.XXXXXX")
   trap 'rm -rf "$work"' EXIT
   {
-    echo "Fetching $npm_package (whisper.cpp $whisper_version)"
-    (cd "$work" && npm pack "$npm_package" --ignore-scripts --silent >/dev/null)
-    tarball=$(ls "$work"/nodejs-whisper-*.tgz)
-    actual="sha512-$(openssl dgst -sha512 -binary "$tarball" | openssl base64 -A)"
-    if [ "$actual" != "$npm_integrity" ]; then
-      echo "integrity mismatch for $npm_package: got $actual" >&2
-      exit 1
-    fi
-    tar -xzf "$tarball" -C "$work" package/cpp/whisper.cpp
+    unpack_source "$work"
     src=$work/package/cpp/whisper.cpp
 
     echo "Building whisper.cpp $whisper_version ($variant) into $prefix"
@@ -124,15 +131,7 @@ fi
 work=$(mktemp -d "$cache_root/whisper-work.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 {
-  echo "Fetching $npm_package (whisper.cpp $whisper_version)"
-  (cd "$work" && npm pack "$npm_package" --ignore-scripts --silent >/dev/null)
-  tarball=$(ls "$work"/nodejs-whisper-*.tgz)
-  actual="sha512-$(openssl dgst -sha512 -binary "$tarball" | base64 -w0)"
-  if [ "$actual" != "$npm_integrity" ]; then
-    echo "integrity mismatch for $npm_package: got $actual" >&2
-    exit 1
-  fi
-  tar -xzf "$tarball" -C "$work" package/cpp/whisper.cpp
+  unpack_source "$work"
   src=$work/package/cpp/whisper.cpp
 
   echo "Building whisper.cpp $whisper_version into $prefix"
