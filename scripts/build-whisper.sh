@@ -20,6 +20,13 @@ build_revision=3
 
 cache_root=${ORLESSA_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/orlessa}
 
+# Shared libraries, the library and whisper-cli only, nothing that needs more packages.
+common_options=(
+  -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON
+  -DWHISPER_BUILD_TESTS=OFF -DWHISPER_BUILD_SERVER=OFF -DWHISPER_BUILD_EXAMPLES=ON
+  -DWHISPER_SDL2=OFF -DWHISPER_CURL=OFF
+)
+
 # Unpacks the package's folder cpp/whisper.cpp into $1/package after checking the
 # package against its integrity hash.
 unpack_source() {
@@ -72,12 +79,7 @@ if [ "$(uname -s)" = Darwin ]; then
     # GGML_NATIVE off: the libraries run on any Apple silicon, not only this one.
     # Building with the install rpath means no step edits a binary after linking.
     cmake -S "$src" -B "$work/build" -G Ninja \
-      -DCMAKE_BUILD_TYPE=Release \
-      -DBUILD_SHARED_LIBS=ON \
-      -DWHISPER_BUILD_TESTS=OFF \
-      -DWHISPER_BUILD_SERVER=OFF \
-      -DWHISPER_BUILD_EXAMPLES=ON \
-      -DWHISPER_SDL2=OFF -DWHISPER_CURL=OFF \
+      "${common_options[@]}" \
       -DGGML_METAL=$metal -DGGML_METAL_EMBED_LIBRARY=$metal \
       -DGGML_BLAS=ON -DGGML_BLAS_VENDOR=Apple -DGGML_ACCELERATE=ON \
       -DGGML_NATIVE=OFF \
@@ -137,12 +139,7 @@ trap 'rm -rf "$work"' EXIT
   echo "Building whisper.cpp $whisper_version into $prefix"
   # RUNPATH $ORIGIN lets the libraries find each other wherever they are copied together.
   cmake -S "$src" -B "$work/build" -G Ninja \
-    -DCMAKE_BUILD_TYPE=Release \
-    -DBUILD_SHARED_LIBS=ON \
-    -DWHISPER_BUILD_TESTS=OFF \
-    -DWHISPER_BUILD_SERVER=OFF \
-    -DWHISPER_BUILD_EXAMPLES=ON \
-    -DWHISPER_SDL2=OFF -DWHISPER_CURL=OFF \
+    "${common_options[@]}" \
     -DGGML_BLAS=OFF "${cpu_options[@]}" \
     -DCMAKE_BUILD_WITH_INSTALL_RPATH=ON \
     -DCMAKE_INSTALL_RPATH='$ORIGIN;$ORIGIN/../lib' \
