@@ -1,5 +1,7 @@
 #include "speech/pocketsphinx_session.h"
 
+#include "speech/pause_detector.h"
+
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
 #include <sys/stat.h>
@@ -57,11 +59,19 @@ std::unique_ptr<PocketsphinxSession> PocketsphinxSession::make(const std::string
     cmd_ln_free_r(config);
     return nullptr;
   }
-  return std::unique_ptr<PocketsphinxSession>(new PocketsphinxSession(config, decoder, maxSegmentSamples));
+  std::unique_ptr<PauseDetector> pauses = PauseDetector::make(config, kShortPauseFrames);
+  if (pauses == nullptr) {
+    ps_free(decoder);
+    cmd_ln_free_r(config);
+    return nullptr;
+  }
+  return std::unique_ptr<PocketsphinxSession>(
+      new PocketsphinxSession(config, decoder, std::move(pauses), maxSegmentSamples));
 }
 
-PocketsphinxSession::PocketsphinxSession(cmd_ln_s* config, ps_decoder_s* decoder, size_t maxSegmentSamples)
-    : config_(config), decoder_(decoder), maxSegmentSamples_(maxSegmentSamples) {
+PocketsphinxSession::PocketsphinxSession(cmd_ln_s* config, ps_decoder_s* decoder,
+                                         std::unique_ptr<PauseDetector> pauses, size_t maxSegmentSamples)
+    : config_(config), decoder_(decoder), pauses_(std::move(pauses)), maxSegmentSamples_(maxSegmentSamples) {
   block_.reserve(kBlockSamples);
 }
 
@@ -110,9 +120,12 @@ bool PocketsphinxSession::decodeBlock(const int16_t* samples, size_t count) {
   segmentSamples_ += count;
   const bool inSpeech = ps_get_in_speech(decoder_) != 0;
   heardSpeech_ = heardSpeech_ || inSpeech;
+  const bool shortPause = pauses_->pauseBegins(samples, count);
   // The voice-activity state falls back to silence only after a pause of about
   // half a second, so a segment ends between words, not inside one.
-  if ((heardSpeech_ && !inSpeech) || segmentSamples_ >= maxSegmentSamples_) return endSegment();
+  if (heardSpeech_ && !inSpeech) return endSegment();
+  if (heardSpeech_ && shortPause && segmentSamples_ >= kLongSegmentSamples) return endSegment();
+  if (segmentSamples_ >= maxSegmentSamples_) return endSegment();
   return true;
 }
 

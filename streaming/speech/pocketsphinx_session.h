@@ -17,6 +17,8 @@ struct cmd_ln_s;
 
 namespace speech {
 
+class PauseDetector;
+
 // The whole transcript so far: the finished text, a single space, then the current
 // hypothesis; an empty side adds no space.
 std::string joinTranscript(const std::string& finished, const std::string& current);
@@ -50,6 +52,14 @@ class PocketsphinxSession {
   // A segment without a pause is ended after this long anyway (30 s by default),
   // to bound the decoder's memory.
   static constexpr size_t kMaxSegmentSamples = 30 * 16000;
+  // A segment that has lasted this long (3.5 s) ends at the next short pause
+  // (0.2 s) rather than at the decoder's own half second. The second pass over a
+  // segment takes about 60 ms per second of it, all at the segment's end, so long
+  // segments are what hold a phrase's text back; splitting them between sentences
+  // also loses no words. Shorter utterances are segmented as the library's own
+  // command does.
+  static constexpr size_t kLongSegmentSamples = 56000;
+  static constexpr long kShortPauseFrames = 20;
 
   // Loads the en-US model from modelDir, the library's model directory (its en-us/
   // holds the acoustic model en-us/, en-us.lm.bin and cmudict-en-us.dict). Returns nullptr when the decoder
@@ -74,7 +84,8 @@ class PocketsphinxSession {
   const DecoderFailure& failure() const { return failure_; }
 
  private:
-  PocketsphinxSession(cmd_ln_s* config, ps_decoder_s* decoder, size_t maxSegmentSamples);
+  PocketsphinxSession(cmd_ln_s* config, ps_decoder_s* decoder, std::unique_ptr<PauseDetector> pauses,
+                      size_t maxSegmentSamples);
   bool decodeBlock(const int16_t* samples, size_t count);
   bool startSegment();
   bool endSegment();
@@ -83,6 +94,7 @@ class PocketsphinxSession {
 
   cmd_ln_s* config_;
   ps_decoder_s* decoder_;
+  std::unique_ptr<PauseDetector> pauses_;
   size_t maxSegmentSamples_;
   std::vector<int16_t> block_;  // the samples of a block not yet complete
   bool inSegment_ = false;      // an utterance is open in the decoder

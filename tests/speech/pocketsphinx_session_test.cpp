@@ -15,8 +15,8 @@ namespace {
 
 using speech::PocketsphinxSession;
 
-std::vector<int16_t> readNote() {
-  std::ifstream in(TEST_NOTE_PATH, std::ios::binary);
+std::vector<int16_t> readRaw(const char* path) {
+  std::ifstream in(path, std::ios::binary);
   std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   std::vector<int16_t> samples(bytes.size() / 2);
   for (size_t i = 0; i < samples.size(); ++i) {
@@ -91,7 +91,7 @@ TEST(ModelFilesPresent, TellsTheInstalledModelFromAMissingOne) {
 
 class PocketsphinxSessionTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { note_ = new std::vector<int16_t>(readNote()); }
+  static void SetUpTestSuite() { note_ = new std::vector<int16_t>(readRaw(TEST_NOTE_PATH)); }
   static void TearDownTestSuite() { delete note_; }
   static const std::vector<int16_t>& note() { return *note_; }
 
@@ -142,6 +142,40 @@ TEST_F(PocketsphinxSessionTest, APauseEndsASegmentAndTheTextBeforeItStays) {
   EXPECT_GT(session->finishedSegments(), segmentsAfterNote);
   EXPECT_EQ(session->transcript().compare(0, afterNote.size() + 1, afterNote + " "), 0)
       << session->transcript();
+}
+
+// The speech of a spoken fixture, without the silence the speaker adds at its end.
+std::vector<int16_t> spokenWithoutTrailingSilence(const char* path) {
+  std::vector<int16_t> samples = readRaw(path);
+  while (!samples.empty() && std::abs(samples.back()) < 32) samples.pop_back();
+  return samples;
+}
+
+// A pause of 0.3 s, shorter than the half second that ends a decoder utterance,
+// ends a segment only once the segment has lasted a while.
+TEST(PocketsphinxSegments, OnlyALongSegmentEndsAtAShortPause) {
+  const struct {
+    const char* before;
+    const char* after;
+    size_t segmentsAtThePause;
+  } rows[] = {
+      {TEST_SENTENCE_PATH, TEST_PHRASE_PATH, 1},  // 6 s of speech, then the pause
+      {TEST_PHRASE_PATH, TEST_SENTENCE_PATH, 0},  // 1.5 s
+  };
+  for (const auto& row : rows) {
+    const std::vector<int16_t> before = spokenWithoutTrailingSilence(row.before);
+    const std::vector<int16_t> after = spokenWithoutTrailingSilence(row.after);
+    ASSERT_GT(before.size(), 16000u) << row.before;
+    ASSERT_GT(after.size(), 16000u) << row.after;
+    std::vector<int16_t> audio = before;
+    audio.insert(audio.end(), 16000 * 3 / 10, 0);
+    audio.insert(audio.end(), after.begin(), after.begin() + 16000 / 2);
+
+    auto session = makeSession();
+    ASSERT_NE(session, nullptr);
+    ASSERT_TRUE(session->process(audio.data(), audio.size()));
+    EXPECT_EQ(session->finishedSegments(), row.segmentsAtThePause) << row.before << " then " << row.after;
+  }
 }
 
 TEST_F(PocketsphinxSessionTest, SpeechWithoutAPauseIsStillCutIntoSegments) {
