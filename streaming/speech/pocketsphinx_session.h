@@ -1,5 +1,6 @@
 // One dictation decoded by PocketSphinx, split into segments at the pauses the
-// decoder's own voice-activity detection finds. Each segment is one decoder
+// decoder's own voice-activity detection finds, and a long segment at a shorter
+// pause (see kLongSegmentSamples). Each segment is one decoder
 // utterance, so the cost of a hypothesis and the decoder's memory depend on the
 // length of the current segment, never on the length of the dictation.
 //
@@ -46,8 +47,8 @@ class PocketsphinxSession {
   // Audio is handed to the decoder in blocks of this many samples (128 ms) counted
   // from the start of the stream, so pauses are found at the same places however
   // the audio arrives. A pause is looked for after each block; with the library's
-  // own command's block size, segments end where that command ends its utterances,
-  // so the text is the one the library gives for the same audio.
+  // own command's block size, segments shorter than kLongSegmentSamples end where
+  // that command ends its utterances, so their text is the one it gives.
   static constexpr size_t kBlockSamples = 2048;
   // A segment without a pause is ended after this long anyway (30 s by default),
   // to bound the decoder's memory.
