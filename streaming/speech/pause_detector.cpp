@@ -23,7 +23,7 @@ std::unique_ptr<PauseDetector> PauseDetector::make(cmd_ln_s* decoderConfig, long
   // set only for that moment; the decoder's own front end exists already.
   const long decoderHangover = cmd_ln_int_r(decoderConfig, "-vad_postspeech");
   cmd_ln_set_int_r(decoderConfig, "-vad_postspeech", hangoverFrames);
-  fe_t* frontEnd = fe_init_auto_r(cmd_ln_retain(decoderConfig));  // takes the reference it is given
+  fe_t* frontEnd = fe_init_auto_r(decoderConfig);  // holds a reference of its own
   cmd_ln_set_int_r(decoderConfig, "-vad_postspeech", decoderHangover);
   if (frontEnd == nullptr) return nullptr;
   if (fe_start_utt(frontEnd) < 0) {
