@@ -5,7 +5,8 @@
 #      recording of human speech that the whisper.cpp build keeps, at real-time pace;
 #      three variants of it that no setting was tuned on (quieter, with noise, faster;
 #      written at once, since the text does not depend on the pace); one pass of the
-#      spoken dictation at real-time pace;
+#      spoken dictation at real-time pace, and dictation of other words in another
+#      voice (at once);
 #   2. burst: the recording six times over (66 s) written at once;
 #   3. latency: 5 minutes of spoken dictation written at real-time pace;
 #   4. memory: 10 minutes written at 2x real-time pace (about 5 minutes of wall time;
@@ -64,6 +65,28 @@ if [ ! -s "$recording" ] || [ ! -s "$dictation" ]; then
   rm -f "$recording.part" "$work"/paragraph-*.raw "$silence"
 fi
 
+# Dictation that nothing was tuned on: other words, another voice and pace.
+heldout=$work/dictation-heldout.raw
+if [ ! -s "$heldout" ]; then
+  others=(
+    "Minutes of the board meeting. The budget was approved, but the new hires will wait until the autumn."
+    "Birthday ideas for Anna. A cooking class, a good pair of walking boots, or tickets to the concert in June."
+    "Bug report. The app crashes when the user rotates the phone while a video is loading in the background."
+    "Lecture notes. The river system drains most of the valley and floods almost every spring after the snow melts."
+    "Weekly plan. Gym on Monday and Wednesday, piano lesson on Thursday, and dinner with my parents on Sunday."
+    "Things to pack. Passport, charger, two shirts, the blue jacket and the printed hotel booking."
+  )
+  : > "$heldout.part"
+  for p in "${others[@]}"; do
+    espeak-ng -v en-gb -s 165 -w "$work/other.wav" "$p"
+    sox "$work/other.wav" -r 16000 -c 1 -b 16 -e signed-integer -L -t raw - >> "$heldout.part"
+    head -c 24000 /dev/zero >> "$heldout.part"
+  done
+  printf '%s\n' "${others[@]}" > "$heldout.txt"
+  rm -f "$work/other.wav"
+  mv "$heldout.part" "$heldout"
+fi
+
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); load $(cut -d' ' -f1-3 /proc/loadavg)"
 build_type=$(grep -m1 '^CMAKE_BUILD_TYPE' "$build/CMakeCache.txt" | cut -d= -f2)
 echo "build: $build (${build_type:-RelWithDebInfo}); model: en-us (PocketSphinx $(pkg-config --modversion pocketsphinx)); one run each"
@@ -108,6 +131,7 @@ compare "speech quieter (-12 dB), at once" "$work/speech-quieter.raw" --at-once
 compare "speech with white noise, at once" "$work/speech-noise.raw" --at-once
 compare "speech 10 % faster, at once" "$work/speech-faster.raw" --at-once
 compare "dictation, one pass, real-time" "$dictation" --pace=1 --reference
+compare "dictation, other words and voice, at once" "$heldout" --at-once
 echo "== burst: the recording six times over, written at once =="
 compare "speech x6, at once" "$work/speech-x6.raw" --at-once
 echo "== latency: 300 s of dictation at real-time pace =="
