@@ -78,12 +78,12 @@ if [ ! -s "$heldout" ]; then
   )
   : > "$heldout.part"
   for p in "${others[@]}"; do
-    espeak-ng -v en-gb -s 165 -w "$work/other.wav" "$p"
-    sox "$work/other.wav" -r 16000 -c 1 -b 16 -e signed-integer -L -t raw - >> "$heldout.part"
+    VOICE=en-gb SPEED=165 bash "$root/scripts/make-note.sh" "$work/other.raw" "$p"
+    cat "$work/other.raw" >> "$heldout.part"
     head -c 24000 /dev/zero >> "$heldout.part"
   done
   printf '%s\n' "${others[@]}" > "$heldout.txt"
-  rm -f "$work/other.wav"
+  rm -f "$work/other.raw"
   mv "$heldout.part" "$heldout"
 fi
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Speaks a text into raw 16 kHz mono s16le PCM, the input format of both programs.
-# usage: make-note.sh OUTPUT.raw [TEXT...]
+# usage: [VOICE=en-us] [SPEED=150] make-note.sh OUTPUT.raw [TEXT...]
 set -euo pipefail
 out=${1:?usage: make-note.sh OUTPUT.raw [TEXT...]}
 shift
@@ -8,5 +8,5 @@ text=${*:-"Remember to buy milk and eggs on the way home. The meeting with the d
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 wav=$work/note.wav
-espeak-ng -v en-us -s 150 -w "$wav" "$text"
+espeak-ng -v "${VOICE:-en-us}" -s "${SPEED:-150}" -w "$wav" "$text"
 sox "$wav" -r 16000 -c 1 -b 16 -e signed-integer -L -t raw "$out"
