@@ -42,12 +42,13 @@ unpack_source() {
   tar -xzf "$tarball" -C "$work" package/cpp/whisper.cpp
 }
 
-# --- Apple (macOS 15 or later, arm64) -------------------------------------------
-# Metal with its shaders embedded in libggml-metal (no shader file ships), Accelerate
-# for BLAS, shared libraries named @rpath/... that find each other beside themselves.
-# The argument "cpu" builds without Metal, for a machine whose GPU cannot be trusted
-# (the paravirtual GPU of hosted CI runners); "metal" is the default.
+# Where this platform's build goes, and how it is configured, locked and finished.
 if [ "$(uname -s)" = Darwin ]; then
+  # Apple (macOS 15 or later, arm64): Metal with its shaders embedded in libggml-metal
+  # (no shader file ships), Accelerate for BLAS, shared libraries named @rpath/...
+  # that find each other beside themselves. The argument "cpu" builds without Metal,
+  # for a machine whose GPU cannot be trusted (the paravirtual GPU of hosted CI
+  # runners); "metal" is the default.
   variant=${1:-metal}
   case $variant in
     metal) metal=ON ;;
@@ -55,64 +56,46 @@ if [ "$(uname -s)" = Darwin ]; then
     *) echo "usage: build-whisper.sh [metal|cpu]" >&2; exit 2 ;;
   esac
   prefix=$cache_root/whisper-$whisper_version-r$build_revision-macos-$variant
-  stamp=$prefix/.complete
-  if [ -f "$stamp" ]; then
-    echo "$prefix"
-    exit 0
-  fi
-  mkdir -p "$cache_root"
-  exec 9>"$cache_root/whisper.lock"
+  # GGML_NATIVE off: the libraries run on any Apple silicon, not only this one.
+  platform_options=(
+    "-DGGML_METAL=$metal" "-DGGML_METAL_EMBED_LIBRARY=$metal"
+    -DGGML_BLAS=ON -DGGML_BLAS_VENDOR=Apple -DGGML_ACCELERATE=ON
+    -DGGML_NATIVE=OFF
+    -DCMAKE_OSX_DEPLOYMENT_TARGET=15.0 -DCMAKE_OSX_ARCHITECTURES=arm64
+    -DCMAKE_INSTALL_RPATH='@loader_path;@loader_path/../lib'
+  )
+  libraries='lib*.dylib'
+  jobs=$(sysctl -n hw.ncpu)
   # macOS has no flock(1). perl locks the descriptor it inherits; the lock belongs
   # to the open file, which this shell keeps open on descriptor 9 until it exits.
-  perl -MFcntl=:flock -e 'open(my $fd, ">&=", 9) or die "$!"; flock($fd, LOCK_EX) or die "$!"'
-  if [ -f "$stamp" ]; then
-    echo "$prefix"
-    exit 0
-  fi
-  work=$(mktemp -d "$cache_root/whisper-work.XXXXXX")
-  trap 'rm -rf "$work"' EXIT
-  {
-    unpack_source "$work"
-    src=$work/package/cpp/whisper.cpp
-
-    echo "Building whisper.cpp $whisper_version ($variant) into $prefix"
-    # GGML_NATIVE off: the libraries run on any Apple silicon, not only this one.
-    # Building with the install rpath means no step edits a binary after linking.
-    cmake -S "$src" -B "$work/build" -G Ninja \
-      "${common_options[@]}" \
-      -DGGML_METAL=$metal -DGGML_METAL_EMBED_LIBRARY=$metal \
-      -DGGML_BLAS=ON -DGGML_BLAS_VENDOR=Apple -DGGML_ACCELERATE=ON \
-      -DGGML_NATIVE=OFF \
-      -DCMAKE_OSX_DEPLOYMENT_TARGET=15.0 -DCMAKE_OSX_ARCHITECTURES=arm64 \
-      -DCMAKE_BUILD_WITH_INSTALL_RPATH=ON \
-      -DCMAKE_INSTALL_RPATH='@loader_path;@loader_path/../lib' \
-      >"$work/configure.log" || { cat "$work/configure.log" >&2; exit 1; }
-    cmake --build "$work/build" --target whisper whisper-cli -j"$(sysctl -n hw.ncpu)" >"$work/build.log" ||
-      { tail -50 "$work/build.log" >&2; exit 1; }
-
-    rm -rf "$prefix"
-    mkdir -p "$prefix/include" "$prefix/lib" "$prefix/bin"
-    cp "$src/include/whisper.h" "$src"/ggml/include/*.h "$prefix/include/"
-    find "$work/build" -name 'lib*.dylib' -exec cp -P {} "$prefix/lib/" \;
-    cp "$work/build/bin/whisper-cli" "$prefix/bin/"
-    # An arm64 binary whose signature does not verify is killed at launch; sign
-    # ad hoc any that a step has changed since the linker signed it.
+  lock_descriptor_9() { perl -MFcntl=:flock -e 'open(my $fd, ">&=", 9) or die "$!"; flock($fd, LOCK_EX) or die "$!"'; }
+  # An arm64 binary whose signature does not verify is killed at launch; sign ad
+  # hoc any that a step has changed since the linker signed it.
+  finish_prefix() {
     for binary in "$prefix"/lib/*.dylib "$prefix/bin/whisper-cli"; do
       [ -L "$binary" ] && continue
       codesign --verify "$binary" 2>/dev/null || codesign --force --sign - "$binary"
     done
-    touch "$stamp"
-  } >&2
-  echo "$prefix"
-  exit 0
-fi
-# --- end of Apple -----------------------------------------------------------------
-
-prefix=$cache_root/whisper-$whisper_version-r$build_revision
-cpu_options=(-DGGML_NATIVE=OFF -DGGML_BACKEND_DL=ON -DGGML_CPU_ALL_VARIANTS=ON)
-if [ "${ORLESSA_WHISPER_NATIVE:-0}" = 1 ]; then
-  prefix=$prefix-native-$(grep -m1 '^flags' /proc/cpuinfo | sha256sum | cut -c1-12)
-  cpu_options=(-DGGML_NATIVE=ON)
+  }
+else
+  prefix=$cache_root/whisper-$whisper_version-r$build_revision
+  cpu_options=(-DGGML_NATIVE=OFF -DGGML_BACKEND_DL=ON -DGGML_CPU_ALL_VARIANTS=ON)
+  if [ "${ORLESSA_WHISPER_NATIVE:-0}" = 1 ]; then
+    prefix=$prefix-native-$(grep -m1 '^flags' /proc/cpuinfo | sha256sum | cut -c1-12)
+    cpu_options=(-DGGML_NATIVE=ON)
+  fi
+  # RUNPATH $ORIGIN lets the libraries find each other wherever they are copied together.
+  # shellcheck disable=SC2016 # $ORIGIN is the loader's, not the shell's
+  platform_options=(-DGGML_BLAS=OFF "${cpu_options[@]}" -DCMAKE_INSTALL_RPATH='$ORIGIN;$ORIGIN/../lib')
+  libraries='lib*.so*'
+  jobs=$(nproc)
+  lock_descriptor_9() { flock 9; }
+  # whisper-cli looks for the CPU variants beside itself.
+  finish_prefix() {
+    for variant in "$prefix"/lib/libggml-cpu-*.so; do
+      if [ -e "$variant" ]; then ln -s "../lib/$(basename "$variant")" "$prefix/bin/"; fi
+    done
+  }
 fi
 stamp=$prefix/.complete
 
@@ -124,7 +107,7 @@ fi
 mkdir -p "$cache_root"
 # Two builds configuring at once must not compile the same prefix twice.
 exec 9>"$prefix.lock"
-flock 9
+lock_descriptor_9
 if [ -f "$stamp" ]; then
   echo "$prefix"
   exit 0
@@ -137,26 +120,20 @@ trap 'rm -rf "$work"' EXIT
   src=$work/package/cpp/whisper.cpp
 
   echo "Building whisper.cpp $whisper_version into $prefix"
-  # RUNPATH $ORIGIN lets the libraries find each other wherever they are copied together.
+  # Building with the install rpath means no step edits a binary after linking.
   cmake -S "$src" -B "$work/build" -G Ninja \
-    "${common_options[@]}" \
-    -DGGML_BLAS=OFF "${cpu_options[@]}" \
+    "${common_options[@]}" "${platform_options[@]}" \
     -DCMAKE_BUILD_WITH_INSTALL_RPATH=ON \
-    -DCMAKE_INSTALL_RPATH='$ORIGIN;$ORIGIN/../lib' \
     >"$work/configure.log" || { cat "$work/configure.log" >&2; exit 1; }
-  cmake --build "$work/build" --target whisper whisper-cli -j"$(nproc)" >"$work/build.log" ||
+  cmake --build "$work/build" --target whisper whisper-cli -j"$jobs" >"$work/build.log" ||
     { tail -50 "$work/build.log" >&2; exit 1; }
 
   rm -rf "$prefix"
-  mkdir -p "$prefix/include" "$prefix/lib" "$prefix/bin"
+  mkdir -p "$prefix/include" "$prefix/lib" "$prefix/bin" "$prefix/samples"
   cp "$src/include/whisper.h" "$src"/ggml/include/*.h "$prefix/include/"
-  find "$work/build" -name 'lib*.so*' -exec cp -P {} "$prefix/lib/" \;
+  find "$work/build" -name "$libraries" -exec cp -P {} "$prefix/lib/" \;
   cp "$work/build/bin/whisper-cli" "$prefix/bin/"
-  # whisper-cli looks for the CPU variants beside itself.
-  for variant in "$prefix"/lib/libggml-cpu-*.so; do
-    if [ -e "$variant" ]; then ln -s "../lib/$(basename "$variant")" "$prefix/bin/"; fi
-  done
-  mkdir -p "$prefix/samples"
+  finish_prefix
   cp "$src/bindings/go/samples/jfk.wav" "$prefix/samples/jfk.wav"
   touch "$stamp"
 } >&2
