@@ -1,9 +1,9 @@
 #include "speech/pocketsphinx_session.h"
 
+#include "speech/library_errors.h"
 #include "speech/pause_detector.h"
 
 #include <pocketsphinx.h>
-#include <sphinxbase/err.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -40,9 +40,8 @@ bool modelFilesPresent(const std::string& modelDir) {
 
 std::unique_ptr<PocketsphinxSession> PocketsphinxSession::make(const std::string& modelDir,
                                                                size_t maxSegmentSamples) {
-  // The library logs to standard error by default, which is our diagnostic channel;
-  // switched off before the configuration is parsed, since parsing logs as well.
-  err_set_logfp(nullptr);
+  // Before the configuration is parsed, since parsing logs as well.
+  keepLibraryErrors();
   const std::string hmm = modelDir + "/en-us/en-us";
   const std::string lm = modelDir + "/en-us/en-us.lm.bin";
   const std::string dict = modelDir + "/en-us/cmudict-en-us.dict";

@@ -38,6 +38,7 @@ struct DecoderFailure {
 constexpr long kDecoderStartFailed = 1101;
 constexpr long kDecoderProcessFailed = 1102;
 constexpr long kDecoderEndFailed = 1103;
+constexpr long kDecoderFatalError = 1104;  // the library exited, aborted or crashed
 
 // Whether the model directory holds the en-US acoustic model, language model and dictionary.
 bool modelFilesPresent(const std::string& modelDir);
@@ -64,7 +65,8 @@ class PocketsphinxSession {
 
   // Loads the en-US model from modelDir, the library's model directory (its en-us/
   // holds the acoustic model en-us/, en-us.lm.bin and cmudict-en-us.dict). Returns nullptr when the decoder
-  // does not initialise. The library's own log is switched off for the whole process.
+  // does not initialise. The library's own log is switched off for the whole process;
+  // its errors are kept (library_errors.h).
   static std::unique_ptr<PocketsphinxSession> make(const std::string& modelDir,
                                                    size_t maxSegmentSamples = kMaxSegmentSamples);
   ~PocketsphinxSession();
