@@ -55,8 +55,7 @@ std::string signalName(int signal) {
 void onExit() {
   if (!onDecoderThread || reported.exchange(true)) return;
   const std::string message = lastLibraryError();
-  (*report)(message.empty() ? "The speech decoder stopped on a fatal error"
-                            : "The speech decoder stopped on a fatal error: " + message);
+  (*report)("The speech decoder stopped on a fatal error" + (message.empty() ? "" : ": " + message));
   parkForGood();
 }
 

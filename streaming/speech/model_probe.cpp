@@ -24,6 +24,7 @@ constexpr int kLoaded = 0;
 constexpr int kNotInitialised = 2;  // the library returned an error
 constexpr int kLibraryExited = 3;   // the library called exit()
 constexpr int kDecodeFailed = 4;
+constexpr int kDictionaryLacksWords = 5;
 
 // A header that claims an absurd size must fail its allocation in the child rather
 // than take the machine's memory; the model needs about 150 MB. Sanitizer runtimes
@@ -63,6 +64,7 @@ void onLibraryExit() { _exit(kLibraryExited); }
 
   std::unique_ptr<PocketsphinxSession> session = PocketsphinxSession::make(modelDir);
   if (session == nullptr) _exit(kNotInitialised);
+  if (!session->dictionaryCoversLanguageModel()) _exit(kDictionaryLacksWords);
   // Some damage shows only once frames are scored: decode a second of faint noise.
   std::vector<int16_t> noise(16000);
   uint32_t seed = 1;
@@ -97,6 +99,8 @@ std::string reasonFor(int status, const std::string& libraryMessage) {
     how = "the decoder did not initialise";
   } else if (WEXITSTATUS(status) == kLibraryExited) {
     how = "the library gave up on a fatal error";
+  } else if (WEXITSTATUS(status) == kDictionaryLacksWords) {
+    return "the dictionary lacks words of the language model";  // the library's errors are beside the point
   } else if (WEXITSTATUS(status) == kDecodeFailed) {
     how = "the decoder failed on its first audio";
   } else {

@@ -4,6 +4,9 @@
 #include "speech/pause_detector.h"
 
 #include <pocketsphinx.h>
+#include <pocketsphinx/ps_search.h>
+#include <sphinxbase/ckd_alloc.h>
+#include <sphinxbase/ngram_model.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -157,6 +160,23 @@ std::string PocketsphinxSession::currentHypothesis() const {
   int32 score = 0;
   const char* hyp = ps_get_hyp(decoder_, &score);
   return hyp != nullptr ? std::string(hyp) : std::string();
+}
+
+bool PocketsphinxSession::dictionaryCoversLanguageModel() const {
+  ngram_model_t* lm = ps_get_lm(decoder_, ps_get_search(decoder_));
+  if (lm == nullptr) return false;
+  const uint32 words = ngram_model_get_counts(lm)[0];
+  size_t looked = 0;
+  size_t missing = 0;
+  for (uint32 id = 0; id < words; id += 100) {
+    ++looked;
+    // A word the dictionary lacks can have lost its name in the model too.
+    const char* word = ngram_word(lm, static_cast<int32>(id));
+    char* pronunciation = word != nullptr ? ps_lookup_word(decoder_, word) : nullptr;
+    if (pronunciation == nullptr) ++missing;
+    ckd_free(pronunciation);
+  }
+  return looked > 0 && missing * 100 <= looked;
 }
 
 std::string PocketsphinxSession::transcript() const {

@@ -86,6 +86,12 @@ class PocketsphinxSession {
   const std::string& finishedTranscript() const { return finished_; }
   const DecoderFailure& failure() const { return failure_; }
 
+  // Whether the dictionary has a pronunciation for the language model's words
+  // (every 100th is looked up; 99% must be there). The library accepts a damaged
+  // dictionary and silently drops the words it cannot read, which are then never
+  // recognised; the installed model has every word.
+  bool dictionaryCoversLanguageModel() const;
+
  private:
   PocketsphinxSession(cmd_ln_s* config, ps_decoder_s* decoder, std::unique_ptr<PauseDetector> pauses,
                       size_t maxSegmentSamples);
