@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -18,9 +19,23 @@ namespace {
 
 constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 
-// Set before the decoder thread and the watcher start, read-only afterwards.
-DecoderFaultReport* report = nullptr;
+// Made once, before any decoder thread and the watcher start, and never freed:
+// it is used until the process exits. Each new task names its own report.
+struct Watch {
+  std::mutex lock;
+  DecoderFaultReport report;
+};
+Watch* watch = nullptr;
 int signalPipe[2] = {-1, -1};
+
+void reportFault(const std::string& description) {
+  DecoderFaultReport report;
+  {
+    std::lock_guard<std::mutex> hold(watch->lock);
+    report = watch->report;
+  }
+  report(description);
+}
 
 // Only one fault is reported: a second one (the decoder parked in exit() while
 // another thread faults there too, say) would report the same end twice.
@@ -55,7 +70,7 @@ std::string signalName(int signal) {
 void onExit() {
   if (!onDecoderThread || reported.exchange(true)) return;
   const std::string message = lastLibraryError();
-  (*report)("The speech decoder stopped on a fatal error" + (message.empty() ? "" : ": " + message));
+  reportFault("The speech decoder stopped on a fatal error" + (message.empty() ? "" : ": " + message));
   parkForGood();
 }
 
@@ -78,7 +93,7 @@ void onFatalSignal(int signal) {
   parkForGood();
 }
 
-void watch() {
+void watchSignals() {
   int signal = 0;
   ssize_t n;
   do {
@@ -86,22 +101,27 @@ void watch() {
   } while (n < 0 && errno == EINTR);
   if (n != sizeof signal) return;
   const std::string message = lastLibraryError();
-  (*report)("The speech decoder crashed (" + signalName(signal) + ")" + (message.empty() ? "" : ": " + message));
+  reportFault("The speech decoder crashed (" + signalName(signal) + ")" + (message.empty() ? "" : ": " + message));
 }
 
 }  // namespace
 
 bool watchDecoderFaults(DecoderFaultReport onFault) {
-  if (report != nullptr) return true;
+  if (watch != nullptr) {
+    std::lock_guard<std::mutex> hold(watch->lock);
+    watch->report = std::move(onFault);
+    return true;
+  }
   if (pipe2(signalPipe, O_CLOEXEC) != 0) return false;
-  report = new DecoderFaultReport(std::move(onFault));  // never freed: read until exit
+  watch = new Watch;
+  watch->report = std::move(onFault);
   try {
-    std::thread(watch).detach();
+    std::thread(watchSignals).detach();
   } catch (const std::system_error&) {
     close(signalPipe[0]);
     close(signalPipe[1]);
-    delete report;
-    report = nullptr;
+    delete watch;
+    watch = nullptr;
     return false;
   }
   std::atexit(onExit);

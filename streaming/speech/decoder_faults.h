@@ -18,8 +18,9 @@ namespace speech {
 using DecoderFaultReport = std::function<void(const std::string& description)>;
 
 // Installs the exit hook and the fatal-signal handlers and starts the watcher
-// thread; on the main thread, once, before the decoder thread starts. Returns
-// false when the watcher thread cannot be started; nothing is installed then.
+// thread, the first time; later calls only replace the report. On the main
+// thread, before the decoder thread starts. Returns false when the watcher thread
+// cannot be started; nothing is installed then.
 bool watchDecoderFaults(DecoderFaultReport report);
 
 // Marks the calling thread as the decoder thread and gives it a stack of its own

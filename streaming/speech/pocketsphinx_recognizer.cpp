@@ -136,9 +136,10 @@ class PocketsphinxRecognizer final : public SpeechRecognizer {
 };
 
 // The seam has no word for why a recognizer is not available, so the reason goes
-// out here, as one of selvane's diagnostic lines, before start-up's error event.
-void writeModelDiagnostic(const std::string& reason) {
-  const std::string line = "[maribek] Speech model could not be loaded: " + reason + "\n";
+// out here, as one of selvane's diagnostic lines (tag, message, line feed, in one
+// write), before start-up's error event.
+void writeDiagnostic(const std::string& message) {
+  const std::string line = "[maribek] " + message + "\n";
   for (size_t at = 0; at < line.size();) {
     const ssize_t n = write(STDERR_FILENO, line.data() + at, line.size() - at);
     if (n < 0 && errno == EINTR) continue;
@@ -168,13 +169,14 @@ std::unique_ptr<SpeechRecognizer> makeSpeechRecognizer(const std::string& locale
   // crashes instead of returning an error.
   const ModelProbe probe = probeModel(POCKETSPHINX_MODELDIR);
   if (!probe.loads) {
-    writeModelDiagnostic(probe.reason);
+    writeDiagnostic("Speech model could not be loaded: " + probe.reason);
     return std::make_unique<PocketsphinxRecognizer>(nullptr);
   }
   std::unique_ptr<PocketsphinxSession> session = PocketsphinxSession::make(POCKETSPHINX_MODELDIR);
   if (session == nullptr) {
     const std::string message = lastLibraryError();
-    writeModelDiagnostic(message.empty() ? "the decoder did not initialise" : message);
+    const std::string reason = message.empty() ? "the decoder did not initialise" : message;
+    writeDiagnostic("Speech model could not be loaded: " + reason);
   }
   return std::make_unique<PocketsphinxRecognizer>(std::move(session));
 }

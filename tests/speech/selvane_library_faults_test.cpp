@@ -27,14 +27,14 @@ using test_support::readFile;
 using test_support::splitLines;
 using test_support::writeFile;
 
-struct Run {
+struct Outcome {
   std::string events;
   std::string diagnostics;
   int status = -1;  // the wait status
 };
 
-Run finishRun(const test_support::Child& child, std::chrono::seconds limit) {
-  Run run;
+Outcome finishRun(const test_support::Child& child, std::chrono::seconds limit) {
+  Outcome run;
   std::map<int, std::string> output;
   const auto deadline = Clock::now() + limit;
   EXPECT_TRUE(test_support::readToEnd({child.stdoutFd, child.stderrFd}, output, deadline));
@@ -93,7 +93,7 @@ class SelvaneDamagedModelTest : public ::testing::Test {
 
   // selvane with the copy in the place of the installed model, in a mount
   // namespace of its own; no audio.
-  Run runOnCopy() {
+  Outcome runOnCopy() {
     test_support::Child child = test_support::spawn(
         "/usr/bin/unshare",
         {"-m", "sh", "-c", "mount --bind \"$0\" \"$1\" && exec \"$2\"", copy_.path(), POCKETSPHINX_MODELDIR,
@@ -108,7 +108,7 @@ class SelvaneDamagedModelTest : public ::testing::Test {
 };
 
 TEST_F(SelvaneDamagedModelTest, TheUntouchedCopyGivesTheFinalResult) {
-  const Run run = runOnCopy();
+  const Outcome run = runOnCopy();
   EXPECT_EQ(run.events, "{\"isFinal\":true,\"text\":\"\"}\n") << run.diagnostics;
   EXPECT_EQ(describe(run.status), "status 0") << run.diagnostics;
 }
@@ -128,7 +128,7 @@ TEST_F(SelvaneDamagedModelTest, EachDamagedModelFileGivesNotAvailableAndStatusOn
     for (Damage damage : {Damage::kEmptied, Damage::kTruncated, Damage::kRandomBytes}) {
       SCOPED_TRACE(file + " " + name(damage));
       writeFile(inCopy(file), damaged(original, damage));
-      const Run run = runOnCopy();
+      const Outcome run = runOnCopy();
       EXPECT_EQ(run.events, "{\"error\":\"speech_recognizer_not_available\"}\n") << run.diagnostics;
       EXPECT_EQ(describe(run.status), "status 1") << run.diagnostics;
       const std::vector<std::string> lines = splitLines(run.diagnostics);
@@ -150,7 +150,7 @@ TEST_F(SelvaneDamagedModelTest, FeatureParametersThatCannotBeReadGiveNotAvailabl
     const std::string file = "en-us/en-us/feat.params";
     const std::string original = readFile(inCopy(file));
     writeFile(inCopy(file), damaged(original, damage));
-    const Run run = runOnCopy();
+    const Outcome run = runOnCopy();
     writeFile(inCopy(file), original);
     EXPECT_EQ(run.events, "{\"error\":\"speech_recognizer_not_available\"}\n") << run.diagnostics;
     EXPECT_EQ(describe(run.status), "status 1") << run.diagnostics;
@@ -165,7 +165,7 @@ std::vector<nlohmann::json> parseEvents(const std::string& text) {
   return events;
 }
 
-Run decodeNoteWithFault(const std::string& fault) {
+Outcome decodeNoteWithFault(const std::string& fault) {
   std::vector<std::string> environment = {"LD_PRELOAD=" FATAL_DECODER_SHIM, "FATAL_DECODER_FAULT=" + fault,
                                           // 40 blocks of 128 ms: well into the note's first sentence
                                           "FATAL_DECODER_AFTER=40"};
@@ -177,7 +177,7 @@ Run decodeNoteWithFault(const std::string& fault) {
     test_support::writeAll(child.stdinFd, note);
     close(child.stdinFd);
   });
-  Run run = finishRun(child, std::chrono::seconds(120));
+  Outcome run = finishRun(child, std::chrono::seconds(120));
   feeder.join();
   return run;
 }
@@ -198,7 +198,7 @@ TEST(SelvaneDecoderFault, AFatalErrorWhileDecodingIsARecognitionError) {
   ASSERT_GT(readFile(TEST_NOTE_PATH).size(), 41u * 2048 * 2) << "the note is too short for the fault";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fault);
-    const Run run = decodeNoteWithFault(c.fault);
+    const Outcome run = decodeNoteWithFault(c.fault);
     EXPECT_EQ(describe(run.status), "status 1") << run.diagnostics;
     const std::vector<nlohmann::json> events = parseEvents(run.events);
     ASSERT_GE(events.size(), 3u) << run.events << run.diagnostics;
