@@ -65,8 +65,9 @@ void onLibraryExit() { _exit(kLibraryExited); }
   std::unique_ptr<PocketsphinxSession> session = PocketsphinxSession::make(modelDir);
   if (session == nullptr) _exit(kNotInitialised);
   if (!session->dictionaryCoversLanguageModel()) _exit(kDictionaryLacksWords);
-  // Some damage shows only once frames are scored: decode a second of faint noise.
-  std::vector<int16_t> noise(16000);
+  // Some damage shows only once frames are scored and an utterance is ended:
+  // decode two blocks (a quarter of a second) of faint noise.
+  std::vector<int16_t> noise(2 * PocketsphinxSession::kBlockSamples);
   uint32_t seed = 1;
   for (int16_t& sample : noise) {
     seed = seed * 1664525u + 1013904223u;
