@@ -62,7 +62,10 @@ void onLibraryExit() { _exit(kLibraryExited); }
   keepLibraryErrors();
   keepLibraryErrorsIn(message, kMessageBytes);
 
-  std::unique_ptr<PocketsphinxSession> session = PocketsphinxSession::make(modelDir);
+  // Read rather than mapped: a file cut short then fails here instead of being
+  // read past its end, which crashes or not depending on the memory layout.
+  std::unique_ptr<PocketsphinxSession> session =
+      PocketsphinxSession::make(modelDir, PocketsphinxSession::kMaxSegmentSamples, true);
   if (session == nullptr) _exit(kNotInitialised);
   if (!session->dictionaryCoversLanguageModel()) _exit(kDictionaryLacksWords);
   // Some damage shows only once frames are scored and an utterance is ended:

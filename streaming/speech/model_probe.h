@@ -13,9 +13,10 @@ struct ModelProbe {
   std::string reason;  // why it does not load: the library's message where it gave one
 };
 
-// Loads the model from modelDir as PocketsphinxSession::make does, checks its
-// dictionary and decodes a quarter of a second of faint noise with it, in a child
-// process; blocks until the child ends.
+// Loads the model from modelDir as PocketsphinxSession::make does (but reading its
+// files rather than mapping them, which checks their sizes), checks its dictionary
+// and decodes a quarter of a second of faint noise with it, in a child process;
+// blocks until the child ends.
 // Called on the main thread while selvane has no other thread running. When no
 // child can be started, says the model loads: the caller's own load decides.
 ModelProbe probeModel(const std::string& modelDir);

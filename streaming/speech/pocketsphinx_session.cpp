@@ -42,7 +42,7 @@ bool modelFilesPresent(const std::string& modelDir) {
 }
 
 std::unique_ptr<PocketsphinxSession> PocketsphinxSession::make(const std::string& modelDir,
-                                                               size_t maxSegmentSamples) {
+                                                               size_t maxSegmentSamples, bool readFiles) {
   // Before the configuration is parsed, since parsing logs as well.
   keepLibraryErrors();
   const std::string hmm = modelDir + "/en-us/en-us";
@@ -54,7 +54,7 @@ std::unique_ptr<PocketsphinxSession> PocketsphinxSession::make(const std::string
   // words that the library can recognise are lost. The second pass is a burst of
   // work at each segment end, which comes at a pause of the speaker.
   cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-lm", lm.c_str(), "-dict",
-                                 dict.c_str(), "-samprate", "16000", nullptr);
+                                 dict.c_str(), "-samprate", "16000", "-mmap", readFiles ? "no" : "yes", nullptr);
   if (config == nullptr) return nullptr;
   ps_decoder_t* decoder = ps_init(config);
   if (decoder == nullptr) {

@@ -66,9 +66,12 @@ class PocketsphinxSession {
   // Loads the en-US model from modelDir, the library's model directory (its en-us/
   // holds the acoustic model en-us/, en-us.lm.bin and cmudict-en-us.dict). Returns nullptr when the decoder
   // does not initialise. The library's own log is switched off for the whole process;
-  // its errors are kept (library_errors.h).
+  // its errors are kept (library_errors.h). The model's files are mapped into
+  // memory, unless readFiles: read, they are checked against the sizes their
+  // headers give, which a mapped file that is cut short is not.
   static std::unique_ptr<PocketsphinxSession> make(const std::string& modelDir,
-                                                   size_t maxSegmentSamples = kMaxSegmentSamples);
+                                                   size_t maxSegmentSamples = kMaxSegmentSamples,
+                                                   bool readFiles = false);
   ~PocketsphinxSession();
   PocketsphinxSession(const PocketsphinxSession&) = delete;
   PocketsphinxSession& operator=(const PocketsphinxSession&) = delete;
