@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "speech/library_errors.h"
+#include "speech/mdef_layout.h"
 #include "speech/pocketsphinx_session.h"
 
 namespace speech {
@@ -120,6 +121,10 @@ std::string reasonFor(int status, const std::string& libraryMessage) {
 }  // namespace
 
 ModelProbe probeModel(const std::string& modelDir) {
+  // Checked before the trial: whether the library crashes on this fault is luck.
+  const std::string mdefProblem = binaryMdefProblem(modelDir + "/en-us/en-us/mdef");
+  if (!mdefProblem.empty()) return ModelProbe{false, mdefProblem};
+
   // The child writes the library's message here, where it survives a crash.
   void* shared = mmap(nullptr, kMessageBytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   if (shared == MAP_FAILED) return {};
