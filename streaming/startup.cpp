@@ -5,6 +5,7 @@
 #include "event_writer.h"
 #include "input_reader.h"
 #include "result_handler.h"
+#include "startup_faults.h"
 #include "state.h"
 
 namespace {
@@ -46,7 +47,11 @@ void passPermissionGate() {
 }
 
 void createRecognizer() {
+  // The recognizer library loads its model here; on a damaged one it may exit or
+  // crash rather than return, and the run must still end with its event.
+  guardStartUpStep("speech_recognizer_not_available");
   recognizer = speech::makeSpeechRecognizer(kLocaleIdentifier).release();  // kept until exit
+  endStartUpGuard();
   if (!recognizer) failStartUp("speech_recognizer_unavailable");
   if (!recognizer->isAvailable()) failStartUp("speech_recognizer_not_available");
   debug(std::string("Recognizer ready (supportsOnDeviceRecognition: ") +

@@ -1,13 +1,19 @@
 // The speech seam on PocketSphinx. Appended audio is decoded on a thread of the
 // recognizer's own; the input queue waits only while more than about a second of
 // audio is still to be decoded. Results travel to the main queue.
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include "dispatch.h"
 #include "speech/audio_backlog.h"
+#include "speech/decoder_faults.h"
+#include "speech/library_errors.h"
+#include "speech/model_probe.h"
 #include "speech/pocketsphinx_session.h"
 #include "speech/speech_recognizer.h"
 
@@ -46,6 +52,9 @@ class PocketsphinxRecognizer final : public SpeechRecognizer {
     if (session_ == nullptr || decoder_.joinable()) return false;
     handler_ = std::move(handler);
     reportPartials_ = request.shouldReportPartialResults;
+    // Before the thread starts, so that the library cannot end the process silently
+    // on its first block.
+    if (!watchDecoderFaults([this](const std::string& description) { reportFault(description); })) return false;
     try {
       decoder_ = std::thread([this] { decode(); });
     } catch (const std::system_error&) {
@@ -72,6 +81,8 @@ class PocketsphinxRecognizer final : public SpeechRecognizer {
  private:
   // The decoder thread: takes the pending audio a chunk at a time, in order.
   void decode() {
+    markDecoderThread();
+    keepLibraryErrorsIn(nullptr, 0);  // a message of the load is not this failure's
     std::string reported;
     size_t sinceHypothesis = 0;
     std::vector<int16_t> chunk;
@@ -105,6 +116,16 @@ class PocketsphinxRecognizer final : public SpeechRecognizer {
     dispatch::asyncMain([handler = handler_, error = std::move(error)] { handler(nullptr, &error); });
   }
 
+  // The library ended fatally on the decoder thread, which never comes back; see
+  // decoder_faults.h for the threads this runs on.
+  void reportFault(const std::string& description) {
+    backlog_.close();  // the input queue must not wait for a decoder that is gone
+    RecognitionError error;
+    error.code = kDecoderFatalError;
+    error.localizedDescription = description;
+    dispatch::asyncMain([handler = handler_, error = std::move(error)] { handler(nullptr, &error); });
+  }
+
   // Used only by the decoder thread once the task has started.
   std::unique_ptr<PocketsphinxSession> session_;
   ResultHandler handler_;
@@ -113,6 +134,19 @@ class PocketsphinxRecognizer final : public SpeechRecognizer {
   AudioBacklog backlog_;  // appended, not yet decoded
   std::thread decoder_;
 };
+
+// The seam has no word for why a recognizer is not available, so the reason goes
+// out here, as one of selvane's diagnostic lines (tag, message, line feed, in one
+// write), before start-up's error event.
+void writeDiagnostic(const std::string& message) {
+  const std::string line = "[maribek] " + message + "\n";
+  for (size_t at = 0; at < line.size();) {
+    const ssize_t n = write(STDERR_FILENO, line.data() + at, line.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    at += static_cast<size_t>(n);
+  }
+}
 
 }  // namespace
 
@@ -130,8 +164,21 @@ void requestAuthorization(std::function<void(int64_t status)> callback) {
 
 std::unique_ptr<SpeechRecognizer> makeSpeechRecognizer(const std::string& localeIdentifier) {
   if (localeIdentifier != "en-US" || !modelFilesPresent(POCKETSPHINX_MODELDIR)) return nullptr;
-  // A decoder that does not initialise leaves a recognizer that is not available.
-  return std::make_unique<PocketsphinxRecognizer>(PocketsphinxSession::make(POCKETSPHINX_MODELDIR));
+  // A model that does not load leaves a recognizer that is not available. The trial
+  // load in a child process comes first: on some damage the library exits or
+  // crashes instead of returning an error.
+  const ModelProbe probe = probeModel(POCKETSPHINX_MODELDIR);
+  if (!probe.loads) {
+    writeDiagnostic("Speech model could not be loaded: " + probe.reason);
+    return std::make_unique<PocketsphinxRecognizer>(nullptr);
+  }
+  std::unique_ptr<PocketsphinxSession> session = PocketsphinxSession::make(POCKETSPHINX_MODELDIR);
+  if (session == nullptr) {
+    const std::string message = lastLibraryError();
+    const std::string reason = message.empty() ? "the decoder did not initialise" : message;
+    writeDiagnostic("Speech model could not be loaded: " + reason);
+  }
+  return std::make_unique<PocketsphinxRecognizer>(std::move(session));
 }
 
 }  // namespace speech

@@ -1,9 +1,12 @@
 #include "speech/pocketsphinx_session.h"
 
+#include "speech/library_errors.h"
 #include "speech/pause_detector.h"
 
 #include <pocketsphinx.h>
-#include <sphinxbase/err.h>
+#include <pocketsphinx/ps_search.h>
+#include <sphinxbase/ckd_alloc.h>
+#include <sphinxbase/ngram_model.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -39,10 +42,9 @@ bool modelFilesPresent(const std::string& modelDir) {
 }
 
 std::unique_ptr<PocketsphinxSession> PocketsphinxSession::make(const std::string& modelDir,
-                                                               size_t maxSegmentSamples) {
-  // The library logs to standard error by default, which is our diagnostic channel;
-  // switched off before the configuration is parsed, since parsing logs as well.
-  err_set_logfp(nullptr);
+                                                               size_t maxSegmentSamples, bool readFiles) {
+  // Before the configuration is parsed, since parsing logs as well.
+  keepLibraryErrors();
   const std::string hmm = modelDir + "/en-us/en-us";
   const std::string lm = modelDir + "/en-us/en-us.lm.bin";
   const std::string dict = modelDir + "/en-us/cmudict-en-us.dict";
@@ -52,7 +54,7 @@ std::unique_ptr<PocketsphinxSession> PocketsphinxSession::make(const std::string
   // words that the library can recognise are lost. The second pass is a burst of
   // work at each segment end, which comes at a pause of the speaker.
   cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-lm", lm.c_str(), "-dict",
-                                 dict.c_str(), "-samprate", "16000", nullptr);
+                                 dict.c_str(), "-samprate", "16000", "-mmap", readFiles ? "no" : "yes", nullptr);
   if (config == nullptr) return nullptr;
   ps_decoder_t* decoder = ps_init(config);
   if (decoder == nullptr) {
@@ -158,6 +160,23 @@ std::string PocketsphinxSession::currentHypothesis() const {
   int32 score = 0;
   const char* hyp = ps_get_hyp(decoder_, &score);
   return hyp != nullptr ? std::string(hyp) : std::string();
+}
+
+bool PocketsphinxSession::dictionaryCoversLanguageModel() const {
+  ngram_model_t* lm = ps_get_lm(decoder_, ps_get_search(decoder_));
+  if (lm == nullptr) return false;
+  const uint32 words = ngram_model_get_counts(lm)[0];
+  size_t looked = 0;
+  size_t missing = 0;
+  for (uint32 id = 0; id < words; id += 100) {
+    ++looked;
+    // A word the dictionary lacks can have lost its name in the model too.
+    const char* word = ngram_word(lm, static_cast<int32>(id));
+    char* pronunciation = word != nullptr ? ps_lookup_word(decoder_, word) : nullptr;
+    if (pronunciation == nullptr) ++missing;
+    ckd_free(pronunciation);
+  }
+  return looked > 0 && missing * 100 <= looked;
 }
 
 std::string PocketsphinxSession::transcript() const {

@@ -38,6 +38,7 @@ struct DecoderFailure {
 constexpr long kDecoderStartFailed = 1101;
 constexpr long kDecoderProcessFailed = 1102;
 constexpr long kDecoderEndFailed = 1103;
+constexpr long kDecoderFatalError = 1104;  // the library exited, aborted or crashed
 
 // Whether the model directory holds the en-US acoustic model, language model and dictionary.
 bool modelFilesPresent(const std::string& modelDir);
@@ -64,9 +65,13 @@ class PocketsphinxSession {
 
   // Loads the en-US model from modelDir, the library's model directory (its en-us/
   // holds the acoustic model en-us/, en-us.lm.bin and cmudict-en-us.dict). Returns nullptr when the decoder
-  // does not initialise. The library's own log is switched off for the whole process.
+  // does not initialise. The library's own log is switched off for the whole process;
+  // its errors are kept (library_errors.h). The model's files are mapped into
+  // memory, unless readFiles: read, they are checked against the sizes their
+  // headers give, which a mapped file that is cut short is not.
   static std::unique_ptr<PocketsphinxSession> make(const std::string& modelDir,
-                                                   size_t maxSegmentSamples = kMaxSegmentSamples);
+                                                   size_t maxSegmentSamples = kMaxSegmentSamples,
+                                                   bool readFiles = false);
   ~PocketsphinxSession();
   PocketsphinxSession(const PocketsphinxSession&) = delete;
   PocketsphinxSession& operator=(const PocketsphinxSession&) = delete;
@@ -83,6 +88,12 @@ class PocketsphinxSession {
   // The finished segments alone, joined: text that no later audio revises.
   const std::string& finishedTranscript() const { return finished_; }
   const DecoderFailure& failure() const { return failure_; }
+
+  // Whether the dictionary has a pronunciation for the language model's words
+  // (every 100th is looked up; 99% must be there). The library accepts a damaged
+  // dictionary and silently drops the words it cannot read, which are then never
+  // recognised; the installed model has every word.
+  bool dictionaryCoversLanguageModel() const;
 
  private:
   PocketsphinxSession(cmd_ln_s* config, ps_decoder_s* decoder, std::unique_ptr<PauseDetector> pauses,
