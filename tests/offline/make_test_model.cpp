@@ -148,7 +148,7 @@ bool parse(int argc, char** argv, Shape& s, std::string& out) {
     else if (key == "--ftype") s.f16 = value == "f16";
     else return false;
   }
-  return (argc % 2) == 0 && s.layers > 0 && s.state > 0 && s.heads > 0 && s.state % s.heads == 0;
+  return (argc % 2) == 0 && s.layers >= 0 && s.state > 0 && s.heads > 0 && s.state % s.heads == 0;
 }
 
 }  // namespace
