@@ -58,11 +58,13 @@ std::string speechLikeAudio(int seconds = 2) {
   return bytes;
 }
 
-RunResult runTovrin(const std::string& program, std::vector<std::string> args, const std::string& cwd = "") {
+RunResult runTovrin(const std::string& program, std::vector<std::string> args, const std::string& cwd = "",
+                    std::vector<std::string> environment = {}) {
   RunOptions options;
   options.args = std::move(args);
   options.input = speechLikeAudio();
   options.workingDirectory = cwd;
+  options.environment = std::move(environment);
   return runProcess(program, options);
 }
 
@@ -115,6 +117,16 @@ TEST(TovrinWithWhisper, RunsFromACopyOfItsFolderWithTheDefaultModelPath) {
   // The libraries come from beside the copy, not from the build.
   fs::remove_all(folder.file("elsewhere/bin/lib"));
   EXPECT_EQ(runTovrin(folder.file("elsewhere/bin/tovrin"), {}, folder.file("work")).status, 127);
+}
+
+// ggml loads one more backend from the library this variable names, unless tovrin
+// keeps it from doing so.
+TEST(TovrinWithWhisper, LoadsNoBackendFromTheEnvironment) {
+  TempDir folder;
+  const Model model = makeModel(folder.file("model.bin"), {"--ftype", "f16"});
+  const RunResult r = runTovrin(TOVRIN_BINARY, {model.path}, "", {std::string("GGML_BACKEND_PATH=") + BACKEND_PROBE});
+  EXPECT_EQ(r.out.find("backend probe loaded"), std::string::npos) << r.out;
+  expectOneFinalResult(r);
 }
 
 TEST(TovrinWithWhisper, RefusesEveryBrokenModelFileWithoutCrashing) {
