@@ -240,22 +240,35 @@ TEST(TovrinWithWhisper, ReportsAnExceptionWhileLoadingAsALoadFailure) {
   EXPECT_EQ(r.out, "{\"error\":\"model_load_failed\"}\n");
 }
 
-// Models whose header and tensors agree, that the library loads but cannot run:
-// more vocabulary words than the header's n_vocab (an assertion of whisper.cpp
-// that calls abort() when it decodes), and a vocabulary without the library's
-// special and timestamp tokens (decoding writes past the end of its logits).
-TEST(TovrinWithWhisper, RefusesAModelTheLibraryCannotDecodeWith) {
+// Models whose header and tensors agree, that the library cannot run: more
+// vocabulary words than the header's n_vocab (an assertion of whisper.cpp that
+// calls abort() when it decodes), a vocabulary without the library's special and
+// timestamp tokens (decoding writes past the end of its logits), and more layers
+// than its graphs hold (ggml aborts while the library sets up), no decoder layers
+// (the library cannot allocate their caches). They are refused
+// before the library reads them, so none of its loading lines appear.
+TEST(TovrinWithWhisper, RefusesAModelTheLibraryCannotRun) {
+  const std::vector<std::string> narrow = {"--state", "1", "--heads", "1", "--audio-ctx", "4",
+                                           "--text-ctx", "4", "--mels", "2", "--words", "0"};
+  auto narrowWith = [&narrow](std::vector<std::string> more) {
+    more.insert(more.begin(), narrow.begin(), narrow.end());
+    return more;
+  };
   const std::vector<std::string> rows[] = {
       {"--ftype", "f16", "--words", "51865"},
       {"--ftype", "f16", "--vocab", "1000"},
+      narrowWith({"--layers", "91", "--text-layers", "1"}),
+      narrowWith({"--layers", "1", "--text-layers", "61"}),
+      narrowWith({"--layers", "1", "--text-layers", "0"}),
   };
   for (const auto& options : rows) {
-    SCOPED_TRACE(options.back());
+    SCOPED_TRACE(options[options.size() - 3] + " " + options.back());
     TempDir folder;
     const Model model = makeModel(folder.file("model.bin"), options);
     const RunResult r = runTovrin(TOVRIN_BINARY, {model.path});
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(r.out, "{\"error\":\"model_load_failed\"}\n");
+    EXPECT_EQ(r.err.find("whisper_"), std::string::npos) << r.err;
   }
 }
 
@@ -279,6 +292,21 @@ TEST(TovrinWithWhisper, LoadsEveryWholeModel) {
   }
   const Model other = makeModel(folder.file("other.bin"), {"--ftype", "f16", "--layers", "2"});
   expectOneFinalResult(runTovrin(TOVRIN_BINARY, {other.path}));
+  // As many layers as the library's graphs hold, and no encoder layers: loaded
+  // (a width of 1 transcribes no 2 s of audio, hence no audio).
+  const std::vector<std::string> narrow = {"--state", "1", "--heads", "1", "--audio-ctx", "4",
+                                           "--text-ctx", "4", "--mels", "2", "--words", "0"};
+  for (const auto& layers : {std::make_pair("90", "60"), std::make_pair("0", "1")}) {
+    SCOPED_TRACE(std::string(layers.first) + " " + layers.second);
+    std::vector<std::string> options = narrow;
+    options.insert(options.end(), {"--layers", layers.first, "--text-layers", layers.second});
+    const Model deep = makeModel(folder.file("deep.bin"), options);
+    RunOptions run;
+    run.args = {deep.path};
+    const RunResult r = runProcess(TOVRIN_BINARY, run);
+    EXPECT_EQ(r.out, "{\"error\":\"no_audio_data\"}\n") << r.err;
+    EXPECT_NE(r.err.find("[tovrin] Model loaded\n"), std::string::npos);
+  }
 }
 
 // A model that whisper.cpp 1.9.1 loads and then aborts on while transcribing: in
