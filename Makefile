@@ -6,7 +6,7 @@ BUILD      := build
 BUILD_ASAN := build-asan
 BUILD_TSAN := build-tsan
 
-.PHONY: all deps build build-asan build-tsan test demo bench model clean
+.PHONY: all deps build build-asan build-tsan test demo bench fuzz model clean
 
 all: build
 
@@ -45,9 +45,14 @@ bench: build
 	@bash bench/offline.sh $(BUILD)
 	@bash bench/streaming.sh $(BUILD)
 
+# Fuzzes tovrin's model load for FUZZ_SECONDS (clang, libFuzzer; tree build-fuzz/).
+FUZZ_SECONDS ?= 300
+fuzz: | deps
+	@bash scripts/fuzz.sh $(FUZZ_SECONDS)
+
 # Downloads the standard tiny English model into models/ (network needed).
 model:
 	@bash scripts/fetch-model.sh
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) build-fuzz

@@ -1,6 +1,7 @@
 #include "compute_backends.h"
 
 #include <unistd.h>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -26,10 +27,17 @@ std::string executableFolder() {
 }  // namespace
 
 void loadComputeBackends() {
+  // Once per process: ggml would register the same backends again.
+  static bool loaded = false;
+  if (loaded) return;
+  loaded = true;
 #ifdef __APPLE__
   // The Apple build links Metal and the CPU backend into libggml itself.
   return;
 #endif
+  // ggml would load one more backend from wherever this variable points, after
+  // those of the folder; the run has one thread yet, so changing it is safe.
+  unsetenv("GGML_BACKEND_PATH");
   const std::string folder = executableFolder();
   if (folder.empty()) return;
   ggml_backend_load_all_from_path((folder + "/lib").c_str());

@@ -2,9 +2,10 @@
 // so that the real library can be run without downloading a model. The default
 // shape is tiny; the benchmark asks for the tiny.en shape.
 //
-// usage: make-test-model OUTPUT [--layers N] [--state N] [--heads N] [--vocab N]
+// usage: make-test-model OUTPUT [--layers N] [--text-layers N] [--state N] [--heads N] [--vocab N]
 //                               [--mels N] [--audio-ctx N] [--text-ctx N]
 //                               [--words N] [--ftype f32|f16] [--seed N]
+// --layers sets both layer counts, --text-layers then the decoder's alone.
 // --words sets how many vocabulary entries the file holds (by default the vocab
 // size, at most 50257), so a test can write more than the header announces.
 // Prints "mels_end OFFSET", "vocab_end OFFSET" and "size BYTES" so tests can cut
@@ -24,6 +25,7 @@ struct Shape {
   int32_t layers = 1, state = 32, heads = 2, vocab = 51864, mels = 80;
   int32_t audioCtx = 1500, textCtx = 448;
   int32_t words = -1;  // -1: the vocab size, at most 50257
+  int32_t textLayers = -1;  // -1: as many as the encoder
   bool f16 = false;
   uint32_t seed = 1;
 };
@@ -137,6 +139,7 @@ bool parse(int argc, char** argv, Shape& s, std::string& out) {
     const std::string value = argv[i + 1];
     const int32_t n = std::atoi(value.c_str());
     if (key == "--layers") s.layers = n;
+    else if (key == "--text-layers") s.textLayers = n;
     else if (key == "--state") s.state = n;
     else if (key == "--heads") s.heads = n;
     else if (key == "--vocab") s.vocab = n;
@@ -148,7 +151,7 @@ bool parse(int argc, char** argv, Shape& s, std::string& out) {
     else if (key == "--ftype") s.f16 = value == "f16";
     else return false;
   }
-  return (argc % 2) == 0 && s.layers > 0 && s.state > 0 && s.heads > 0 && s.state % s.heads == 0;
+  return (argc % 2) == 0 && s.layers >= 0 && s.state > 0 && s.heads > 0 && s.state % s.heads == 0;
 }
 
 }  // namespace
@@ -158,7 +161,7 @@ int main(int argc, char** argv) {
   std::string out;
   if (!parse(argc, argv, s, out)) {
     std::fprintf(stderr,
-                 "usage: make-test-model OUTPUT [--layers N] [--state N] [--heads N] [--vocab N] "
+                 "usage: make-test-model OUTPUT [--layers N] [--text-layers N] [--state N] [--heads N] [--vocab N] "
                  "[--mels N] [--audio-ctx N] [--text-ctx N] [--words N] [--ftype f32|f16] [--seed N]\n");
     return 2;
   }
@@ -168,9 +171,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   Writer w{file, std::mt19937(s.seed), s.f16};
+  const int32_t textLayers = s.textLayers >= 0 ? s.textLayers : s.layers;
 
   w.u32(0x67676d6c);  // "ggml"
-  for (int32_t v : {s.vocab, s.audioCtx, s.state, s.heads, s.layers, s.textCtx, s.state, s.heads, s.layers,
+  for (int32_t v : {s.vocab, s.audioCtx, s.state, s.heads, s.layers, s.textCtx, s.state, s.heads, textLayers,
                     s.mels, s.f16 ? 1 : 0}) {
     w.i32(v);
   }
@@ -207,7 +211,7 @@ int main(int argc, char** argv) {
   tensor(w, "decoder.positional_embedding", {n, s.textCtx}, Kind::F32);
   tensor(w, "decoder.token_embedding.weight", {n, s.vocab}, Kind::Weight);
   norm(w, "decoder.ln", n);
-  for (int32_t i = 0; i < s.layers; ++i) block(w, "decoder.blocks." + std::to_string(i), n, true);
+  for (int32_t i = 0; i < textLayers; ++i) block(w, "decoder.blocks." + std::to_string(i), n, true);
 
   const long size = w.offset();
   const bool ok = std::fclose(file) == 0;

@@ -8,8 +8,9 @@ namespace test_support {
 
 void placeTovrinBesideDouble(const std::string& folder);
 
-// A model file that the stand-in reads: an empty header, no mel filters, and a
-// vocabulary of one word, the text given, which it records.
+// A model file that tovrin's check takes (the narrowest model, with zeros for
+// weights) and whose vocabulary is one word, the text given, which the stand-in
+// records.
 std::string modelFileNamed(const std::string& word);
 
 }  // namespace test_support

@@ -58,11 +58,13 @@ std::string speechLikeAudio(int seconds = 2) {
   return bytes;
 }
 
-RunResult runTovrin(const std::string& program, std::vector<std::string> args, const std::string& cwd = "") {
+RunResult runTovrin(const std::string& program, std::vector<std::string> args, const std::string& cwd = "",
+                    std::vector<std::string> environment = {}) {
   RunOptions options;
   options.args = std::move(args);
   options.input = speechLikeAudio();
   options.workingDirectory = cwd;
+  options.environment = std::move(environment);
   return runProcess(program, options);
 }
 
@@ -117,6 +119,16 @@ TEST(TovrinWithWhisper, RunsFromACopyOfItsFolderWithTheDefaultModelPath) {
   EXPECT_EQ(runTovrin(folder.file("elsewhere/bin/tovrin"), {}, folder.file("work")).status, 127);
 }
 
+// ggml loads one more backend from the library this variable names, unless tovrin
+// keeps it from doing so.
+TEST(TovrinWithWhisper, LoadsNoBackendFromTheEnvironment) {
+  TempDir folder;
+  const Model model = makeModel(folder.file("model.bin"), {"--ftype", "f16"});
+  const RunResult r = runTovrin(TOVRIN_BINARY, {model.path}, "", {std::string("GGML_BACKEND_PATH=") + BACKEND_PROBE});
+  EXPECT_EQ(r.out.find("backend probe loaded"), std::string::npos) << r.out;
+  expectOneFinalResult(r);
+}
+
 TEST(TovrinWithWhisper, RefusesEveryBrokenModelFileWithoutCrashing) {
   TempDir folder;
   const Model model = makeModel(folder.file("model.bin"), {"--ftype", "f16"});
@@ -147,6 +159,15 @@ TEST(TovrinWithWhisper, RefusesEveryBrokenModelFileWithoutCrashing) {
   // Dimensions beyond the library's array of four.
   const std::string manyDimensions = withInt32At(model.vocabEnd, 64);
   const std::string unknownType = withInt32At(model.vocabEnd + 8, 1000);
+  // The header's fields, after the magic: vocab, audio ctx, state, heads, layers,
+  // text ctx, state, heads, layers, mels, ftype.
+  auto header = [&withInt32At](int field, uint32_t value) { return withInt32At(4 + 4 * field, value); };
+  // Two tensors of the same shape and name length: value.bias twice, no query.bias.
+  std::string duplicateTensor = whole;
+  const size_t queryBias = duplicateTensor.find("encoder.blocks.0.attn.query.bias");
+  ASSERT_NE(queryBias, std::string::npos);
+  duplicateTensor.replace(queryBias, 32, "encoder.blocks.0.attn.value.bias");
+  std::string melBins = withInt32At(model.melsEnd - 201 * 80 * 4 - 4, 200);
 
   const struct {
     const char* name;
@@ -173,6 +194,28 @@ TEST(TovrinWithWhisper, RefusesEveryBrokenModelFileWithoutCrashing) {
       {"unknown tensor", badTensorName},
       {"wrong tensor shape", badShape},
       {"text, not a model", std::string(4096, 'x')},
+      // The header against the tensors that are there.
+      {"1,000,000 audio layers", header(4, 1000000)},
+      {"1,000,000 text layers", header(8, 1000000)},
+      {"2 audio layers over 1", header(4, 2)},
+      {"no text layers over 1", header(8, 0)},
+      {"vocabulary of 2^31 - 1 tokens", header(0, 0x7FFFFFFF)},
+      {"audio context of 2^31 - 1", header(1, 0x7FFFFFFF)},
+      {"text context of 2^31 - 1", header(5, 0x7FFFFFFF)},
+      {"text context one longer", header(5, 449)},
+      {"width 64 over 32", header(2, 64)},
+      {"encoder and decoder widths apart", header(6, 64)},
+      {"3 heads over a width of 32", header(3, 3)},
+      {"no text heads", header(7, 0)},
+      {"81 mel bands over 80", header(9, 81)},
+      {"200 frequency bins in the mel filters", melBins},
+      {"weights said to be f32", header(10, 0)},
+      {"weights said to be q8_0", header(10, 7)},
+      {"an unknown weight type", header(10, 1000000)},
+      {"a tensor twice, another missing", duplicateTensor},
+      // After the last tensor: a next record, of a tensor the model does not have.
+      {"12 bytes more", whole + std::string(12, '\0')},
+      {"the model twice", whole + whole},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -197,13 +240,80 @@ TEST(TovrinWithWhisper, ReportsAnExceptionWhileLoadingAsALoadFailure) {
   EXPECT_EQ(r.out, "{\"error\":\"model_load_failed\"}\n");
 }
 
-// Models that whisper.cpp 1.9.1 loads and then aborts on while transcribing: in f32,
-// an assertion of ggml in the first convolution; with more vocabulary words than
-// the header's n_vocab, an assertion of whisper.cpp itself that calls abort().
+// Models whose header and tensors agree, that the library cannot run: more
+// vocabulary words than the header's n_vocab (an assertion of whisper.cpp that
+// calls abort() when it decodes), a vocabulary without the library's special and
+// timestamp tokens (decoding writes past the end of its logits), and more layers
+// than its graphs hold (ggml aborts while the library sets up), no decoder layers
+// (the library cannot allocate their caches). They are refused
+// before the library reads them, so none of its loading lines appear.
+TEST(TovrinWithWhisper, RefusesAModelTheLibraryCannotRun) {
+  const std::vector<std::string> narrow = {"--state", "1", "--heads", "1", "--audio-ctx", "4",
+                                           "--text-ctx", "4", "--mels", "2", "--words", "0"};
+  auto narrowWith = [&narrow](std::vector<std::string> more) {
+    more.insert(more.begin(), narrow.begin(), narrow.end());
+    return more;
+  };
+  const std::vector<std::string> rows[] = {
+      {"--ftype", "f16", "--words", "51865"},
+      {"--ftype", "f16", "--vocab", "1000"},
+      narrowWith({"--layers", "91", "--text-layers", "1"}),
+      narrowWith({"--layers", "1", "--text-layers", "61"}),
+      narrowWith({"--layers", "1", "--text-layers", "0"}),
+  };
+  for (const auto& options : rows) {
+    SCOPED_TRACE(options[options.size() - 3] + " " + options.back());
+    TempDir folder;
+    const Model model = makeModel(folder.file("model.bin"), options);
+    const RunResult r = runTovrin(TOVRIN_BINARY, {model.path});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.out, "{\"error\":\"model_load_failed\"}\n");
+    EXPECT_EQ(r.err.find("whisper_"), std::string::npos) << r.err;
+  }
+}
+
+// What the library loads whole is taken: it ignores bytes after the last tensor
+// too few for a next record's fields, and takes other layer counts.
+TEST(TovrinWithWhisper, LoadsEveryWholeModel) {
+  TempDir folder;
+  const Model model = makeModel(folder.file("model.bin"), {"--ftype", "f16"});
+  const std::string whole = readFile(model.path);
+  const struct {
+    const char* name;
+    std::string bytes;
+  } rows[] = {
+      {"one byte more", whole + '\0'},
+      {"11 bytes more", whole + std::string(11, '\x7F')},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    writeFile(folder.file("longer.bin"), row.bytes);
+    expectOneFinalResult(runTovrin(TOVRIN_BINARY, {folder.file("longer.bin")}));
+  }
+  const Model other = makeModel(folder.file("other.bin"), {"--ftype", "f16", "--layers", "2"});
+  expectOneFinalResult(runTovrin(TOVRIN_BINARY, {other.path}));
+  // As many layers as the library's graphs hold, and no encoder layers: loaded
+  // (a width of 1 transcribes no 2 s of audio, hence no audio).
+  const std::vector<std::string> narrow = {"--state", "1", "--heads", "1", "--audio-ctx", "4",
+                                           "--text-ctx", "4", "--mels", "2", "--words", "0"};
+  for (const auto& layers : {std::make_pair("90", "60"), std::make_pair("0", "1")}) {
+    SCOPED_TRACE(std::string(layers.first) + " " + layers.second);
+    std::vector<std::string> options = narrow;
+    options.insert(options.end(), {"--layers", layers.first, "--text-layers", layers.second});
+    const Model deep = makeModel(folder.file("deep.bin"), options);
+    RunOptions run;
+    run.args = {deep.path};
+    const RunResult r = runProcess(TOVRIN_BINARY, run);
+    EXPECT_EQ(r.out, "{\"error\":\"no_audio_data\"}\n") << r.err;
+    EXPECT_NE(r.err.find("[tovrin] Model loaded\n"), std::string::npos);
+  }
+}
+
+// A model that whisper.cpp 1.9.1 loads and then aborts on while transcribing: in
+// f32, an assertion of ggml in the first convolution.
 TEST(TovrinWithWhisper, ReportsAnAbortOfTheLibraryAsAnInferenceFailure) {
   const std::vector<std::string> rows[] = {
       {"--ftype", "f32"},
-      {"--ftype", "f16", "--words", "51865"},
   };
   for (const auto& options : rows) {
     SCOPED_TRACE(options.back());

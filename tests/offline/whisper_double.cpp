@@ -240,11 +240,12 @@ struct whisper_context* whisper_init_with_params(struct whisper_model_loader* lo
                     params.gpu_device == d.gpu_device && params.dtw_n_top == d.dtw_n_top &&
                     params.dtw_mem_size == d.dtw_mem_size;
   // The words of the file's vocabulary, read through the loader, tell which file
-  // was opened (the tests write files with an empty header and no mel filters).
-  // Its end is found as the library finds it: three reads at the end, then eof().
+  // was opened. Then three reads and eof(), as the library looks for the end.
   std::string model;
-  char header[14 * 4];
+  int32_t header[12 + 2];  // magic, hyperparameters, mel bands and bins
   loader->read(loader->context, header, sizeof header);
+  std::vector<float> filters(static_cast<size_t>(header[12]) * static_cast<size_t>(header[13]));
+  loader->read(loader->context, filters.data(), filters.size() * sizeof(float));
   int32_t words = 0;
   loader->read(loader->context, &words, sizeof words);
   for (int32_t i = 0; i < words; ++i) {
