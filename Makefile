@@ -5,8 +5,9 @@ JOBS ?= $(shell nproc 2>/dev/null || sysctl -n hw.ncpu)
 BUILD      := build
 BUILD_ASAN := build-asan
 BUILD_TSAN := build-tsan
+BUILD_DIST := build-dist
 
-.PHONY: all deps build build-asan build-tsan test demo bench fuzz model clean
+.PHONY: all deps build build-asan build-tsan test demo bench fuzz model dist clean
 
 all: build
 
@@ -25,6 +26,9 @@ $(BUILD_ASAN)/build.ninja: | deps
 # ThreadSanitizer is for the threads of selvane; tovrin has one thread.
 $(BUILD_TSAN)/build.ninja: | deps
 	cmake -S . -B $(BUILD_TSAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORLESSA_SANITIZE=thread -DORLESSA_OFFLINE=OFF $(CMAKE_ARGS)
+
+$(BUILD_DIST)/build.ninja: | deps
+	cmake -S . -B $(BUILD_DIST) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS)
 
 build: $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j$(JOBS)
@@ -50,9 +54,20 @@ FUZZ_SECONDS ?= 300
 fuzz: | deps
 	@bash scripts/fuzz.sh $(FUZZ_SECONDS)
 
+# The release archive dist/orlessa-speech-VERSION-OS-ARCH.tar.gz with its .sha256,
+# packed by CPack from a Release build and checked by unpacking it elsewhere and
+# running both programs from there.
+dist: $(BUILD_DIST)/build.ninja
+	cmake --build $(BUILD_DIST) -j$(JOBS) --target tovrin selvane make-test-model
+	rm -rf $(BUILD_DIST)/package
+	cd $(BUILD_DIST) && cpack
+	mkdir -p dist
+	cp $(BUILD_DIST)/package/*.tar.gz $(BUILD_DIST)/package/*.tar.gz.sha256 dist/
+	bash scripts/check-archive.sh dist/$$(basename $(BUILD_DIST)/package/*.tar.gz) $(BUILD_DIST)/tests/offline/make-test-model
+
 # Downloads the standard tiny English model into models/ (network needed).
 model:
 	@bash scripts/fetch-model.sh
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) build-fuzz
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_DIST) build-fuzz

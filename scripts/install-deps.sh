@@ -29,6 +29,7 @@ packages=(
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us
   pocketsphinx
   espeak-ng sox time
+  openssl  # checks the integrity of the package that brings whisper.cpp
   nodejs npm
 )
 
