@@ -1,5 +1,7 @@
 #include "audio_input.h"
 
+#include "descriptor_io.h"
+
 namespace {
 
 constexpr size_t kReadBytes = 8192;
@@ -29,13 +31,13 @@ void convertBlock(const int16_t* in, size_t n, float* out) {
 
 }  // namespace
 
-SampleList readSamples(std::FILE* in) {
+SampleList readSamples(int fd) {
   SampleList list;
   std::vector<unsigned char> buffer(kReadBytes);
   for (;;) {
-    const size_t n = std::fread(buffer.data(), 1, kReadBytes, in);
-    if (n == 0) break;
+    const size_t n = readFull(fd, buffer.data(), kReadBytes);
     append(list, buffer.data(), n / 2);
+    if (n < kReadBytes) break;  // only the end of the input reads short
   }
   return list;
 }

@@ -1,6 +1,10 @@
 #include "event_writer.h"
 
+#include <unistd.h>
+
 #include <cstdio>
+
+#include "descriptor_io.h"
 
 namespace {
 
@@ -39,9 +43,9 @@ size_t validSequenceLength(const std::string& text, size_t i, size_t* invalidLen
   return 0;
 }
 
-void writeOut(std::FILE* stream, const std::string& line) {
-  std::fwrite(line.data(), 1, line.size(), stream);
-}
+// Straight to the descriptor, not through stdio: a stdio stream on a
+// non-blocking descriptor drops what a write refuses with EAGAIN.
+void writeOut(int fd, const std::string& line) { writeWhole(fd, line.data(), line.size()); }
 
 }  // namespace
 
@@ -91,14 +95,8 @@ std::string errorEventLine(const std::string& code) { return "{\"error\":\"" + c
 
 std::string diagnosticLine(const std::string& message) { return "[tovrin] " + message + "\n"; }
 
-void writeResultEvent(const std::string& transcript) {
-  writeOut(stdout, resultEventLine(transcript));
-  std::fflush(stdout);
-}
+void writeResultEvent(const std::string& transcript) { writeOut(STDOUT_FILENO, resultEventLine(transcript)); }
 
-void writeErrorEvent(const std::string& code) {
-  writeOut(stdout, errorEventLine(code));
-  std::fflush(stdout);
-}
+void writeErrorEvent(const std::string& code) { writeOut(STDOUT_FILENO, errorEventLine(code)); }
 
-void writeDiagnostic(const std::string& message) { writeOut(stderr, diagnosticLine(message)); }
+void writeDiagnostic(const std::string& message) { writeOut(STDERR_FILENO, diagnosticLine(message)); }

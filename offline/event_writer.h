@@ -13,9 +13,10 @@ std::string resultEventLine(const std::string& transcript);
 std::string errorEventLine(const std::string& code);
 std::string diagnosticLine(const std::string& message);
 
-// Write the line to standard output, then flush it: the host can read the
-// outcome before the model is released.
+// Write the whole line to standard output before they return, unbuffered: the
+// host can read the outcome before the model is released. A non-blocking or full
+// channel makes them wait for room, never drop or cut the line.
 void writeResultEvent(const std::string& transcript);
 void writeErrorEvent(const std::string& code);
-// Standard error is unbuffered; the line goes out in one write.
+// The same on standard error.
 void writeDiagnostic(const std::string& message);

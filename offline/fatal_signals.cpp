@@ -2,12 +2,12 @@
 
 #include <unistd.h>
 #include <atomic>
-#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "descriptor_io.h"
 #include "event_writer.h"
 
 namespace {
@@ -27,16 +27,6 @@ static_assert(std::atomic<size_t>::is_always_lock_free && std::atomic<int>::is_a
 // A stack overflow on the main thread leaves no stack for the handler to run on.
 alignas(16) char alternateStack[64 * 1024];
 
-void writeWhole(const char* bytes, size_t length) {
-  while (length > 0) {
-    const ssize_t n = write(STDOUT_FILENO, bytes, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    bytes += n;
-    length -= static_cast<size_t>(n);
-  }
-}
-
 void onFatalSignal(int) {
   // Several inference threads can fail the same assertion at once: only the
   // first writes, the others wait for its _exit. (The fatal signals are blocked
@@ -44,7 +34,7 @@ void onFatalSignal(int) {
   if (handling.exchange(true)) {
     for (;;) pause();
   }
-  writeWhole(pendingLine, pendingLength.load());
+  writeWhole(STDOUT_FILENO, pendingLine, pendingLength.load());
   _exit(exitStatus.load());
 }
 

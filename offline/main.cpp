@@ -1,5 +1,7 @@
 // tovrin: transcribes the raw 16 kHz mono recording on standard input with a
 // Whisper model and writes one event line on standard output.
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -45,7 +47,7 @@ int main(int argc, char** argv) {
   // From here on the run is transcribing the audio it reads.
   reportFatalSignalAs("inference_failed");
 
-  const SampleList samples = readSamples(stdin);
+  const SampleList samples = readSamples(STDIN_FILENO);
   if (samples.count == 0) return fail("no_audio_data", model.context);
   writeDiagnostic(sampleCountMessage(samples.count));
 

@@ -1,12 +1,14 @@
 #include "model_context.h"
 
-#include <cstdio>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 
 #include <whisper.h>
 
 #include "compute_backends.h"
+#include "descriptor_io.h"
 #include "model_file.h"
 
 namespace {
@@ -25,7 +27,8 @@ void forwardLibraryLog(ggml_log_level level, const char* text, void* userData) {
   if (text == nullptr) return;
   auto& log = *static_cast<LoadLog*>(userData);
   if (level == GGML_LOG_LEVEL_WARN && std::strcmp(text, kNoTensorsWarning) == 0) log.noTensors = true;
-  std::fputs(text, stderr);
+  // Whole, like our own lines, on a standard error that may be non-blocking.
+  writeWhole(STDERR_FILENO, text, std::strlen(text));
 }
 
 whisper_context* initFromFile(const std::string& path, bool& readWhole) {

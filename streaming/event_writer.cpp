@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <mutex>
+
 #include "state.h"
 
 namespace {
@@ -16,6 +18,16 @@ std::string escapeSolidus(const std::string& serialised) {
     out += c;
   }
   return out;
+}
+
+// Diagnostics come from the main queue and the input queue at once. On a standard
+// error that takes a line only in part (non-blocking, a socket, a terminal), the
+// other thread's line must not land in the middle of it: one line at a time.
+// Never destroyed, like the other process-wide values: a thread may hold it when
+// the process exits.
+std::mutex& diagnosticLock() {
+  static auto* lock = new std::mutex;
+  return *lock;
 }
 
 }  // namespace
@@ -41,5 +53,6 @@ void writeError(const std::string& message) { writeJSON(nlohmann::json{{"error",
 
 void debug(const std::string& message) {
   const std::string line = "[maribek] " + message + "\n";
+  std::lock_guard<std::mutex> oneLineAtATime(diagnosticLock());
   FileHandle(STDERR_FILENO).writeAll(line.data(), line.size());
 }

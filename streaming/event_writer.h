@@ -1,6 +1,9 @@
 // The writers of selvane. Event lines go to outputHandle, read at each write;
-// diagnostics go to standard error. Every line leaves in one unbuffered write.
-// None of them reports a failure: a caller goes on (or exits) either way.
+// diagnostics go to standard error. Every line leaves whole and unbuffered before
+// the writer returns: when the channel takes only part of it (full, or
+// non-blocking), the writer waits for room and writes the rest, as a blocking
+// pipe would make it wait. None of them reports a failure: a caller goes on (or
+// exits) either way.
 //
 // Thread safety: event lines are written only from the main thread and the main
 // queue; debug may be called from any thread.

@@ -28,12 +28,15 @@ class FileHandle {
 
   // Blocks until at least one byte is available or the input has ended, then
   // returns the bytes that are there (at most one read's worth). Returns no bytes
-  // at the end of the input. EINTR is retried. On a read failure returns no bytes
+  // at the end of the input. EINTR is retried; on a non-blocking descriptor,
+  // EAGAIN waits in poll() for data or the end. On a read failure returns no bytes
   // and sets *error to the errno value; *error is 0 otherwise.
   std::vector<uint8_t> availableData(int* error) const;
 
-  // Writes all size bytes, looping over short writes and retrying EINTR. Returns
-  // false when the write failed; the bytes written until then stay written.
+  // Writes all size bytes, looping over short writes and retrying EINTR; on a
+  // non-blocking descriptor, EAGAIN waits in poll() until the reader takes more.
+  // Returns false when the write failed (EPIPE once the reader is gone); the bytes
+  // written until then stay written.
   bool writeAll(const void* data, size_t size) const;
 
  private:

@@ -12,7 +12,7 @@ SampleList readFrom(const std::string& bytes) {
   std::FILE* in = std::tmpfile();
   std::fwrite(bytes.data(), 1, bytes.size(), in);
   std::rewind(in);
-  SampleList samples = readSamples(in);
+  SampleList samples = readSamples(fileno(in));
   std::fclose(in);
   return samples;
 }

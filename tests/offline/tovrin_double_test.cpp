@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "files.h"
+#include "host_channels.h"
 #include "run_process.h"
 #include "tovrin_beside_double.h"
 
@@ -67,7 +68,7 @@ class TovrinWithDouble : public testing::Test {
   std::vector<float> samples() const {
     const std::string bytes = readFile(folder.file("control/samples.f32"));
     std::vector<float> values(bytes.size() / sizeof(float));
-    std::memcpy(values.data(), bytes.data(), values.size() * sizeof(float));
+    if (!values.empty()) std::memcpy(values.data(), bytes.data(), values.size() * sizeof(float));
     return values;
   }
 
@@ -245,6 +246,78 @@ TEST_F(TovrinWithDouble, PairsTheInputWhateverPiecesItComesIn) {
     for (size_t i = 0; i < got.size(); ++i) {
       ASSERT_EQ(got[i], expected[i] / 32768.0f) << "sample " << i;
     }
+  }
+}
+
+struct ChannelRow {
+  const char* name;
+  test_support::HostChannels channels;
+  std::vector<std::string> args;
+  std::string transcript;  // the stand-in's one segment
+  size_t samples;
+  int status;
+  std::string out;
+  std::string err;  // the whole of standard error
+};
+
+std::vector<std::string> piecesOf(const std::string& bytes, size_t size) {
+  std::vector<std::string> pieces;
+  for (size_t at = 0; at < bytes.size(); at += size) pieces.push_back(bytes.substr(at, size));
+  return pieces;
+}
+
+// A host may hand over non-blocking channels. The input is still read in full
+// reads to its end, and the one event line and every diagnostic arrive whole,
+// however small the pipe and however long the host leaves it unread.
+TEST_F(TovrinWithDouble, LosesNothingOnNonBlockingChannels) {
+  using std::chrono::milliseconds;
+  const std::string twoSeconds = pcm(rampSamples(32000));
+  const std::string oddBytes = pcm(rampSamples(10000)) + "\x55";
+  const std::string longText(20000, 'w');
+  const std::string longPath = "models/" + std::string(9000, 'm') + ".bin";
+  const std::string upToResult = "[tovrin] Loading model: model.bin\n[tovrin] Model loaded\n";
+  auto channels = [](bool in, bool out, bool err, std::vector<std::string> pieces, int pauseMs, int readerPauseMs) {
+    test_support::HostChannels c;
+    c.nonBlockingInput = in;
+    c.nonBlockingOutput = out;
+    c.nonBlockingErrors = err;
+    c.pieces = std::move(pieces);
+    c.pauseBetweenPieces = milliseconds(pauseMs);
+    c.readerPause = milliseconds(readerPauseMs);
+    return c;
+  };
+  const ChannelRow rows[] = {
+      {"input: 2 s in pieces of 100 ms", channels(true, false, false, piecesOf(twoSeconds, 3200), 20, 0),
+       {"model.bin"}, "fine", 32000, 0, "{\"text\":\"fine\",\"isFinal\":true}\n",
+       upToResult + "[tovrin] Read 32000 samples (2.0s)\n[tovrin] Running inference...\n[tovrin] Result: 4 chars\n"},
+      {"input: odd-sized pieces", channels(true, false, false, piecesOf(oddBytes, 777), 5, 0), {"model.bin"},
+       "fine", 10000, 0, "{\"text\":\"fine\",\"isFinal\":true}\n",
+       upToResult + "[tovrin] Read 10000 samples (0.6s)\n[tovrin] Running inference...\n[tovrin] Result: 4 chars\n"},
+      {"output: an event line five pipes long, read late",
+       channels(false, true, false, {pcm(rampSamples(100))}, 0, 500), {"model.bin"}, longText, 100, 0,
+       "{\"text\":\"" + longText + "\",\"isFinal\":true}\n",
+       upToResult + "[tovrin] Read 100 samples (0.0s)\n[tovrin] Running inference...\n[tovrin] Result: 20000 chars\n"},
+      {"standard error: a diagnostic longer than the pipe, read late",
+       channels(false, false, true, {pcm(rampSamples(100))}, 0, 500), {longPath}, "", 0, 1,
+       "{\"error\":\"model_load_failed\"}\n", "[tovrin] Loading model: " + longPath + "\n"},
+      {"all three", channels(true, true, true, piecesOf(twoSeconds, 3201), 10, 300), {"model.bin"}, longText,
+       32000, 0, "{\"text\":\"" + longText + "\",\"isFinal\":true}\n",
+       upToResult + "[tovrin] Read 32000 samples (2.0s)\n[tovrin] Running inference...\n[tovrin] Result: 20000 chars\n"},
+  };
+  const std::vector<int16_t> expected = rampSamples(32000);
+  for (const ChannelRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    fs::remove(control() + "/samples.f32");
+    script("segment " + row.transcript + "\n");
+    const test_support::HostRunResult r = test_support::runAsHost(
+        folder.file("bin/tovrin"), row.args, {"ORLESSA_WHISPER_DOUBLE=" + control()}, folder.path(), row.channels);
+    EXPECT_EQ(r.status, row.status);
+    EXPECT_TRUE(r.out == row.out) << r.out.size() << " bytes: " << r.out.substr(0, 100);
+    EXPECT_TRUE(r.err == row.err) << r.err.size() << " bytes: " << r.err.substr(0, 300);
+    const std::vector<float> got = samples();
+    EXPECT_EQ(got.size(), row.samples);
+    if (got.size() != row.samples) continue;
+    for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], expected[i] / 32768.0f) << "sample " << i;
   }
 }
 

@@ -1,10 +1,11 @@
-// read(2) and write(2) are wrapped at link time (-Wl,--wrap=read,--wrap=write), so
-// a test can script faults for one descriptor; every other call goes straight
-// through.
+// read(2), write(2) and poll(2) are wrapped at link time (-Wl,--wrap=...), so a
+// test can script faults for one descriptor and see what was waited for; every
+// other call goes straight through.
 #include "file_handle.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,9 +16,11 @@
 #include <deque>
 #include <string>
 #include <thread>
+#include <vector>
 
 extern "C" ssize_t __real_read(int fd, void* buffer, size_t size);
 extern "C" ssize_t __real_write(int fd, const void* buffer, size_t size);
+extern "C" int __real_poll(pollfd* fds, nfds_t count, int timeout);
 
 namespace {
 
@@ -33,11 +36,13 @@ struct FaultPlan {
   int fd = -1;
   std::deque<Fault> faults;
   int calls = 0;
+  std::vector<short> events;  // poll only: what each call waited for
 };
 
 // Armed and read by the test thread only, while no other thread uses the descriptor.
 FaultPlan readPlan;
 FaultPlan writePlan;
+FaultPlan pollPlan;
 
 template <typename Call>
 ssize_t scripted(FaultPlan& plan, size_t size, Call call) {
@@ -64,6 +69,12 @@ extern "C" ssize_t __wrap_write(int fd, const void* buffer, size_t size) {
   return scripted(writePlan, size, [&](size_t n) { return __real_write(fd, buffer, n); });
 }
 
+extern "C" int __wrap_poll(pollfd* fds, nfds_t count, int timeout) {
+  if (count != 1 || fds[0].fd != pollPlan.fd) return __real_poll(fds, count, timeout);
+  pollPlan.events.push_back(fds[0].events);
+  return static_cast<int>(scripted(pollPlan, 1, [&](size_t) { return __real_poll(fds, count, timeout); }));
+}
+
 namespace {
 
 std::string text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
@@ -79,6 +90,7 @@ class FileHandleTest : public ::testing::Test {
   void TearDown() override {
     readPlan = FaultPlan{};
     writePlan = FaultPlan{};
+    pollPlan = FaultPlan{};
     for (int fd : fds_) {
       if (fd >= 0) close(fd);
     }
@@ -182,7 +194,7 @@ TEST_F(FileHandleTest, WriteAllGetsEveryByteOutThroughFaults) {
     SCOPED_TRACE(c.name);
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
-    writePlan = FaultPlan{fds[1], c.faults, 0};
+    writePlan = FaultPlan{fds[1], c.faults, 0, {}};
     EXPECT_TRUE(FileHandle(fds[1]).writeAll(payload.data(), payload.size()));
     EXPECT_EQ(writePlan.calls, c.calls);
     writePlan = FaultPlan{};
@@ -204,6 +216,150 @@ TEST_F(FileHandleTest, WriteFailureStopsAndKeepsWhatWasWritten) {
   errno = 0;
   EXPECT_FALSE(FileHandle(readEnd()).writeAll("x", 1));
   EXPECT_EQ(errno, EBADF);
+}
+
+// A non-blocking channel that has nothing yet is a wait, not the end: the read
+// waits in poll for POLLIN and reads again.
+TEST_F(FileHandleTest, ReadWaitsWhenTheChannelHasNothingYet) {
+  struct Case {
+    const char* name;
+    std::deque<Fault> reads;
+    std::deque<Fault> polls;
+    bool writerClosed;  // otherwise "hello" is in the pipe
+    std::string bytes;
+    int error;
+    int readCalls;
+    int pollCalls;
+  };
+  const Case cases[] = {
+      {"EAGAIN, then data", {fails(EAGAIN)}, {}, false, "hello", 0, 2, 1},
+      {"EWOULDBLOCK, EINTR, EAGAIN, then data", {fails(EWOULDBLOCK), fails(EINTR), fails(EAGAIN)}, {}, false,
+       "hello", 0, 4, 2},
+      {"EAGAIN, the wait interrupted, then data", {fails(EAGAIN)}, {fails(EINTR)}, false, "hello", 0, 2, 2},
+      {"EAGAIN, then the end", {fails(EAGAIN)}, {}, true, "", 0, 2, 1},
+      {"EAGAIN, then a failure", {fails(EAGAIN), fails(EIO)}, {}, false, "", EIO, 2, 1},
+      {"EAGAIN, and the wait fails", {fails(EAGAIN)}, {fails(ENOMEM)}, false, "", ENOMEM, 1, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    if (c.writerClosed) {
+      close(fds[1]);
+    } else {
+      ASSERT_EQ(__real_write(fds[1], "hello", 5), 5);
+    }
+    readPlan = FaultPlan{fds[0], c.reads, 0, {}};
+    pollPlan = FaultPlan{fds[0], c.polls, 0, {}};
+    int error = -1;
+    EXPECT_EQ(text(FileHandle(fds[0]).availableData(&error)), c.bytes);
+    EXPECT_EQ(error, c.error);
+    EXPECT_EQ(readPlan.calls, c.readCalls);
+    EXPECT_EQ(pollPlan.calls, c.pollCalls);
+    EXPECT_EQ(pollPlan.events, std::vector<short>(static_cast<size_t>(c.pollCalls), POLLIN));
+    readPlan = FaultPlan{};
+    pollPlan = FaultPlan{};
+    close(fds[0]);
+    if (!c.writerClosed) close(fds[1]);
+  }
+}
+
+// A channel that takes part of the bytes, then nothing for now: the write waits
+// in poll for POLLOUT and writes the rest, in order, until the reader is gone.
+TEST_F(FileHandleTest, WriteWaitsForRoomAndWritesTheRest) {
+  struct Case {
+    const char* name;
+    std::deque<Fault> writes;
+    std::deque<Fault> polls;
+    bool whole;
+    std::string arrived;
+    int writeCalls;
+    int pollCalls;
+  };
+  const std::string payload = "abcdefghij";
+  const Case cases[] = {
+      {"short write, EAGAIN, then the rest", {shortBy(3), fails(EAGAIN)}, {}, true, payload, 3, 1},
+      {"EAGAIN, EINTR, short write, EWOULDBLOCK, then the rest",
+       {fails(EAGAIN), fails(EINTR), shortBy(2), fails(EWOULDBLOCK)}, {}, true, payload, 5, 2},
+      {"EAGAIN, the wait interrupted, then the rest", {fails(EAGAIN)}, {fails(EINTR)}, true, payload, 2, 2},
+      {"short write, EAGAIN, then the reader is gone", {shortBy(3), fails(EAGAIN), fails(EPIPE)}, {}, false,
+       "abc", 3, 1},
+      {"short write, EAGAIN, and the wait fails", {shortBy(4), fails(EAGAIN)}, {fails(ENOMEM)}, false, "abcd", 2,
+       1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    writePlan = FaultPlan{fds[1], c.writes, 0, {}};
+    pollPlan = FaultPlan{fds[1], c.polls, 0, {}};
+    EXPECT_EQ(FileHandle(fds[1]).writeAll(payload.data(), payload.size()), c.whole);
+    EXPECT_EQ(writePlan.calls, c.writeCalls);
+    EXPECT_EQ(pollPlan.calls, c.pollCalls);
+    EXPECT_EQ(pollPlan.events, std::vector<short>(static_cast<size_t>(c.pollCalls), POLLOUT));
+    writePlan = FaultPlan{};
+    pollPlan = FaultPlan{};
+    close(fds[1]);
+    char buffer[64];
+    const ssize_t n = __real_read(fds[0], buffer, sizeof buffer);
+    EXPECT_EQ(std::string(buffer, n > 0 ? static_cast<size_t>(n) : 0), c.arrived);
+    close(fds[0]);
+  }
+}
+
+void setNonBlocking(int fd) { ASSERT_EQ(fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK), 0); }
+
+// The same on a real non-blocking pipe whose writer comes late: the reads wait
+// in poll, they do not spin.
+TEST_F(FileHandleTest, ReadOfANonBlockingPipeWaitsForALateWriter) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  setNonBlocking(fds[0]);
+  readPlan.fd = fds[0];
+  std::thread writer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(__real_write(fds[1], "late", 4), 4);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    close(fds[1]);
+  });
+  const FileHandle input(fds[0]);
+  int error = -1;
+  EXPECT_EQ(text(input.availableData(&error)), "late");
+  EXPECT_EQ(error, 0);
+  EXPECT_TRUE(input.availableData(&error).empty());
+  EXPECT_EQ(error, 0);
+  writer.join();
+  // Each wait is one EAGAIN and one poll; a loop that spins would read thousands of times.
+  EXPECT_LE(readPlan.calls, 4);
+  close(fds[0]);
+}
+
+// A non-blocking pipe of the smallest size, whose reader pauses and then takes
+// little at a time: every byte arrives, in order.
+TEST_F(FileHandleTest, WriteToASmallNonBlockingPipeGetsEveryByteToAPausingReader) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const int capacity = fcntl(fds[1], F_SETPIPE_SZ, 1);  // rounded up to one page
+  ASSERT_GT(capacity, 0);
+  setNonBlocking(fds[1]);
+  std::string payload(static_cast<size_t>(capacity) * 16 + 3, '\0');
+  for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>('a' + i % 23);
+  std::string arrived;
+  std::thread reader([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    char buffer[1000];
+    ssize_t n;
+    while ((n = __real_read(fds[0], buffer, sizeof buffer)) > 0) arrived.append(buffer, static_cast<size_t>(n));
+  });
+  pollPlan.fd = fds[1];
+  EXPECT_TRUE(FileHandle(fds[1]).writeAll(payload.data(), payload.size()));
+  EXPECT_GE(pollPlan.calls, 1) << "the pipe never filled";
+  pollPlan = FaultPlan{};
+  close(fds[1]);
+  reader.join();
+  close(fds[0]);
+  EXPECT_EQ(arrived.size(), payload.size());
+  EXPECT_TRUE(arrived == payload);
 }
 
 TEST_F(FileHandleTest, OpeningAMissingPathFailsWithoutCreatingIt) {
