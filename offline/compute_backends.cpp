@@ -6,6 +6,7 @@
 
 #include <ggml-backend.h>
 
+#if !defined(__APPLE__)
 namespace {
 
 // The folder of the running executable, from /proc/self/exe; empty if unknown.
@@ -24,13 +25,14 @@ std::string executableFolder() {
 }
 
 }  // namespace
-
-void loadComputeBackends() {
-#ifdef __APPLE__
-  // The Apple build links Metal and the CPU backend into libggml itself.
-  return;
 #endif
+
+// Linux only: macOS has no /proc, and the Apple build links Metal and the CPU
+// backend into libggml itself, so there is nothing to load there.
+void loadComputeBackends() {
+#if !defined(__APPLE__)
   const std::string folder = executableFolder();
   if (folder.empty()) return;
   ggml_backend_load_all_from_path((folder + "/lib").c_str());
+#endif
 }
