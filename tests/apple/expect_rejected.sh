@@ -1,21 +1,22 @@
 #!/usr/bin/env bash
-# Guards the syntax check itself: FILE holds one deliberate fault, and its first
-# line "// expect: PATTERN" names the compiler message the fault must draw. The
-# test passes only when the check fails on FILE with that message.
-# usage: expect_rejected.sh CLANG SOURCE_ROOT FILE
+# Guards a check itself: FILE holds one deliberate fault, and its first line
+# "// expect: PATTERN" names the message the fault must draw. The test passes only
+# when the check, run on FILE, fails with that message.
+# usage: expect_rejected.sh FILE CHECK [ARGS...]   (runs CHECK ARGS... FILE)
 set -uo pipefail
-clang=$1 root=$2 file=$3
+file=${1:?usage: expect_rejected.sh FILE CHECK [ARGS...]}
+shift
 pattern=$(sed -n '1s|^// expect: ||p' "$file")
 [ -n "$pattern" ] || { echo "$file: first line must be // expect: PATTERN" >&2; exit 2; }
 
-output=$(bash "$root/tests/apple/syntax_check.sh" "$clang" "$root" "$file" 2>&1)
+output=$("$@" "$file" 2>&1)
 status=$?
 if [ $status -eq 0 ]; then
-  echo "the syntax check accepted $file, which it must reject"
+  echo "the check accepted $file, which it must reject"
   exit 1
 fi
 if ! grep -qE -- "$pattern" <<<"$output"; then
-  echo "the syntax check failed on $file, but not with /$pattern/:"
+  echo "the check failed on $file, but not with /$pattern/:"
   echo "$output"
   exit 1
 fi
