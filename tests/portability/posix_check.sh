@@ -10,11 +10,12 @@ clang=$1 prelude=$2
 shift 2
 file=${*: -1}
 
-# The compiler's own include folder must not come back as -I: it would break the
-# C++ library's #include_next.
+# A bare -D or -I is a target without definitions or folders. The compiler's own
+# include folder must not come back as -I: it would break the C++ library's
+# #include_next.
 flags=()
 for flag in "${@:1:$#-1}"; do
-  [[ $flag == -I/usr/include || $flag == -I/usr/local/include ]] || flags+=("$flag")
+  [[ -z $flag || $flag == -D || $flag == -I || $flag == -I/usr/include || $flag == -I/usr/local/include ]] || flags+=("$flag")
 done
 
 # POSIX.1-2008, nothing GNU. macOS also has what the X/Open System Interfaces add
