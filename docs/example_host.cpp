@@ -44,11 +44,25 @@ struct Seen {
   std::string diagnostics;
 };
 
+// A pipe whose ends no child inherits. macOS has no pipe2: there the flag is set
+// just after, which only a fork from another thread in between could miss.
+bool openPipe(int fds[2]) {
+#if defined(__APPLE__)
+  if (pipe(fds) != 0) return false;
+  if (fcntl(fds[0], F_SETFD, FD_CLOEXEC) == 0 && fcntl(fds[1], F_SETFD, FD_CLOEXEC) == 0) return true;
+  close(fds[0]);
+  close(fds[1]);
+  return false;
+#else
+  return pipe2(fds, O_CLOEXEC) == 0;
+#endif
+}
+
 // Starts argv[0]. Its standard error comes back through a pipe; its standard input
 // and output are pipes too when withStdio, else /dev/null (selvane with named pipes).
 bool spawnProgram(const std::vector<std::string>& argv, bool withStdio, Child& child) {
   int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return false;
+  if (!openPipe(in) || !openPipe(out) || !openPipe(err)) return false;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (withStdio) {

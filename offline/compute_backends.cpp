@@ -7,6 +7,7 @@
 
 #include <ggml-backend.h>
 
+#if !defined(__APPLE__)
 namespace {
 
 // The folder of the running executable, from /proc/self/exe; empty if unknown.
@@ -25,20 +26,21 @@ std::string executableFolder() {
 }
 
 }  // namespace
+#endif
 
+// Linux only: macOS has no /proc, and the Apple build links Metal and the CPU
+// backend into libggml itself, so there is nothing to load there.
 void loadComputeBackends() {
+#if !defined(__APPLE__)
   // Once per process: ggml would register the same backends again.
   static bool loaded = false;
   if (loaded) return;
   loaded = true;
-#ifdef __APPLE__
-  // The Apple build links Metal and the CPU backend into libggml itself.
-  return;
-#endif
   // ggml would load one more backend from wherever this variable points, after
   // those of the folder; the run has one thread yet, so changing it is safe.
   unsetenv("GGML_BACKEND_PATH");
   const std::string folder = executableFolder();
   if (folder.empty()) return;
   ggml_backend_load_all_from_path((folder + "/lib").c_str());
+#endif
 }

@@ -33,7 +33,9 @@ struct WorkItem::State {
 };
 
 WorkItem::WorkItem(Work work) : state_(std::make_shared<State>()) {
-  state_->block = dispatch_block_create(0, ^{
+  // No flags. In C++ the SDK declares the flags as an enum with a fixed underlying
+  // type, to which a literal 0 does not convert.
+  state_->block = dispatch_block_create(static_cast<dispatch_block_flags_t>(0), ^{
     work();
   });
 }

@@ -119,7 +119,10 @@ void requestAuthorization(std::function<void(int64_t status)> callback) {
 
 std::unique_ptr<SpeechRecognizer> makeSpeechRecognizer(const std::string& localeIdentifier) {
   @autoreleasepool {
-    NSLocale* locale = [NSLocale localeWithLocaleIdentifier:@(localeIdentifier.c_str())];
+    // Not UTF-8: no NSString, so no such locale either.
+    NSString* identifier = @(localeIdentifier.c_str());
+    if (identifier == nil) return nullptr;
+    NSLocale* locale = [NSLocale localeWithLocaleIdentifier:identifier];
     SFSpeechRecognizer* recognizer = [[SFSpeechRecognizer alloc] initWithLocale:locale];
     if (recognizer == nil) return nullptr;
     // For a language it lacks, the framework may hand out a recognizer for the

@@ -12,10 +12,12 @@ shift 2
 
 # The host triple keeps the C++ standard library usable; -fobjc-runtime gives it
 # the Apple runtime's language rules (ARC is refused on the default one). The
-# paths that CMake gives the tests are stood in for.
+# paths that CMake gives the tests are stood in for. A nullable value handed on
+# where a non-null one is required is refused: on a Mac it is an exception or a
+# crash at run time, never a compiler error.
 exec "$clang" -fsyntax-only -x objective-c++ -std=c++17 \
   -fobjc-arc -fobjc-runtime=macosx-15.0 -fblocks \
-  -Wall -Wextra -Werror \
+  -Wall -Wextra -Werror -Werror=nullable-to-nonnull-conversion \
   -I "$root/tests/apple/sdk" -I "$root/streaming" -I "$root/tests/support" \
   -DSELVANE_PATH='"selvane"' -DTEST_NOTE_PATH='"note.raw"' \
   "$@"

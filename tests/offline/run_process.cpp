@@ -5,8 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -20,8 +22,14 @@ namespace {
 // much output there was at any moment; -1 (and a failed test) on error.
 int tempFile(std::string& path) {
   path = std::filesystem::temp_directory_path().string() + "/tovrin-test-XXXXXX";
+#if defined(__APPLE__)
+  // mkostemp is a GNU call; here the flag follows at once.
+  const int fd = mkstemp(path.data());
+  if (fd >= 0) fcntl(fd, F_SETFD, FD_CLOEXEC);
+#else
   const int fd = mkostemp(path.data(), O_CLOEXEC);
-  if (fd < 0) ADD_FAILURE() << "mkostemp failed";
+#endif
+  if (fd < 0) ADD_FAILURE() << "temporary file: " << std::strerror(errno);
   return fd;
 }
 

@@ -1,4 +1,4 @@
-// expect: use of undeclared identifier 'dispatch_release'
+// expect: 'release' is unavailable: not available in automatic reference counting mode|ARC forbids explicit message send of 'release'|use of undeclared identifier 'dispatch_release'
 // Under ARC, dispatch objects are released by ARC; dispatch_release is refused.
 #include <dispatch/dispatch.h>
 

@@ -1,4 +1,4 @@
-// expect: call to deleted constructor
+// expect: call to (implicitly-)?deleted (copy )?constructor of 'const std::unique_ptr<int>'
 // A block copies what it captures, so a move-only value cannot be captured.
 #include <dispatch/dispatch.h>
 

@@ -1,5 +1,7 @@
 // OUR OWN MINIMAL DECLARATIONS, not the SDK: the AVFAudio format and PCM buffer
-// calls selvane makes, for the syntax check on Linux.
+// calls selvane makes, for the syntax check on Linux, in the form the SDK gives
+// them: inside an assume-nonnull region, the common format as NS_ENUM, nullable
+// initializers.
 #pragma once
 #pragma clang system_header
 

@@ -12,36 +12,15 @@
 
 #include <stdint.h>
 
-typedef bool BOOL;  // arm64 Apple platforms
-#define YES __objc_yes
-#define NO __objc_no
-#ifndef nil
-#define nil nullptr
-#endif
-typedef long NSInteger;
-typedef unsigned long NSUInteger;
+#import <objc/NSObject.h>
 
-#define NS_ASSUME_NONNULL_BEGIN _Pragma("clang assume_nonnull begin")
-#define NS_ASSUME_NONNULL_END _Pragma("clang assume_nonnull end")
-#define NS_ENUM(_type, _name) enum _name : _type _name; enum _name : _type
+// enum_extensibility(open): values beyond the named ones may come, as in the SDK.
+#define NS_ENUM(_type, _name) \
+  enum __attribute__((enum_extensibility(open))) _name : _type _name; \
+  enum __attribute__((enum_extensibility(open))) _name : _type
 #define NS_DESIGNATED_INITIALIZER __attribute__((objc_designated_initializer))
 #define NS_RETURNS_INNER_POINTER __attribute__((objc_returns_inner_pointer))
 #define API_AVAILABLE(...)
-
-// Outside the assume-nonnull region: -init is nullable in subclasses.
-@protocol NSObject
-- (BOOL)isEqual:(id)object;
-@end
-
-__attribute__((objc_root_class))
-@interface NSObject <NSObject> {
-  Class isa;
-}
-+ (instancetype)alloc;
-+ (instancetype)new;
-- (instancetype)init;
-- (BOOL)isEqual:(id)object;
-@end
 
 NS_ASSUME_NONNULL_BEGIN
 

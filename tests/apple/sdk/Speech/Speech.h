@@ -1,5 +1,6 @@
 // OUR OWN MINIMAL DECLARATIONS, not the SDK: the Speech framework calls selvane
-// makes, for the syntax check on Linux.
+// makes, for the syntax check on Linux, in the form the SDK gives them: inside an
+// assume-nonnull region, enums as NS_ENUM, properties with the getters they have.
 #pragma once
 #pragma clang system_header
 
@@ -59,7 +60,7 @@ typedef NS_ENUM(NSInteger, SFSpeechRecognitionTaskState){
 - (nullable instancetype)initWithLocale:(NSLocale *)locale NS_DESIGNATED_INITIALIZER;
 @property (nonatomic, readonly, getter=isAvailable) BOOL available;
 @property (nonatomic, readonly, copy) NSLocale *locale;
-@property (nonatomic) BOOL supportsOnDeviceRecognition;
+@property (nonatomic) BOOL supportsOnDeviceRecognition API_AVAILABLE(ios(13));  // macOS: from the class
 @property (nonatomic, strong) NSOperationQueue *queue;
 - (SFSpeechRecognitionTask *)recognitionTaskWithRequest:(SFSpeechRecognitionRequest *)request
                                           resultHandler:(void (^)(SFSpeechRecognitionResult *_Nullable result,
