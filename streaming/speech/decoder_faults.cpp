@@ -54,17 +54,6 @@ alignas(16) char decoderSignalStack[64 * 1024];
   for (;;) pause();
 }
 
-std::string signalName(int signal) {
-  switch (signal) {
-    case SIGSEGV: return "SIGSEGV";
-    case SIGBUS: return "SIGBUS";
-    case SIGFPE: return "SIGFPE";
-    case SIGILL: return "SIGILL";
-    case SIGABRT: return "SIGABRT";
-    default: return "signal " + std::to_string(signal);
-  }
-}
-
 // Runs inside exit(), before any destructor of the process (it is registered after
 // them all): the decoder thread stays there, and the result handler ends the run.
 void onExit() {

@@ -3,6 +3,7 @@
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
 
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -57,5 +58,17 @@ std::string libraryErrorText(const char* kept) {
 }
 
 std::string lastLibraryError() { return libraryErrorText(keptIn); }
+
+std::string signalName(int signal) {
+  switch (signal) {
+    case SIGSEGV: return "SIGSEGV";
+    case SIGBUS: return "SIGBUS";
+    case SIGFPE: return "SIGFPE";
+    case SIGILL: return "SIGILL";
+    case SIGABRT: return "SIGABRT";
+    case SIGKILL: return "SIGKILL";
+    default: return "signal " + std::to_string(signal);
+  }
+}
 
 }  // namespace speech

@@ -28,4 +28,7 @@ std::string lastLibraryError();
 // The same for a message kept in a buffer of keepLibraryErrorsIn.
 std::string libraryErrorText(const char* kept);
 
+// The name of a signal the library can die of ("SIGSEGV"), for the reason given.
+std::string signalName(int signal);
+
 }  // namespace speech

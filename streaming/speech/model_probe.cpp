@@ -81,18 +81,6 @@ void onLibraryExit() { _exit(kLibraryExited); }
   _exit(kLoaded);
 }
 
-std::string signalName(int signal) {
-  switch (signal) {
-    case SIGSEGV: return "SIGSEGV";
-    case SIGBUS: return "SIGBUS";
-    case SIGFPE: return "SIGFPE";
-    case SIGILL: return "SIGILL";
-    case SIGABRT: return "SIGABRT";
-    case SIGKILL: return "SIGKILL";
-    default: return "signal " + std::to_string(signal);
-  }
-}
-
 // Why the child did not load the model, from how it ended and what the library said.
 std::string reasonFor(int status, const std::string& libraryMessage) {
   std::string how;
