@@ -4,11 +4,8 @@
 # joined into dictations of about 2 minutes with 0.7 s of silence between prompts.
 # Installs the two packages and ffmpeg when they are missing.
 #
-# Held out, and never read, decoded, printed or scored here: every prompt whose name
-# as the transcript file writes it (e.g. "dictate/pause") has a SHA-1 digest that,
-# read as one hexadecimal number, is divisible by 3. They are kept for independent
-# checks. Also left out: transcripts with digits, brackets, "*" or "#", which the
-# speaker says as words the reference would not have.
+# The held-out prompts are left out by bench/prompt-select.sh before anything else
+# reads them.
 #
 # Writes into OUT_DIR, for each dictation N (1, 2, ...):
 #   real-N.raw          16 kHz mono s16le
@@ -35,39 +32,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# A number is divisible by 3 when the sum of its hexadecimal digits is (16 = 1 mod 3).
-held_out() {
-  local digest sum=0 i
-  digest=$(printf '%s' "$1" | sha1sum)
-  for ((i = 0; i < 40; i++)); do sum=$((sum + 16#${digest:i:1})); done
-  ((sum % 3 == 0))
-}
-
-# Names first, so that the held-out prompts are dropped before their lines are used.
-kept_names=$out/kept-names
-: > "$kept_names"
-while IFS= read -r name; do
-  held_out "$name" || printf '%s\n' "$name" >> "$kept_names"
-done < <(zcat "$transcripts" | grep -E '^[A-Za-z0-9_/.-]+: ' | cut -d: -f1)
-
-# NAME<TAB>TEXT of the kept prompts whose text is letters and plain punctuation and
-# whose recording exists.
 kept=$out/kept-prompts
-zcat "$transcripts" | awk -v sounds="$sounds" '
-  NR == FNR { keep[$0] = 1; next }
-  {
-    at = index($0, ": ")
-    if (at == 0) next
-    name = substr($0, 1, at - 1)
-    if (!(name in keep)) next
-    text = substr($0, at + 2)
-    if (text ~ /[0-9*#()[\]{}<>]/ || text !~ /[A-Za-z]/) next
-    if (system("test -s \"" sounds "/" name ".g722\"") != 0) next
-    print name "\t" text
-  }' "$kept_names" - > "$kept"
-held=$(($(zcat "$transcripts" | grep -cE '^[A-Za-z0-9_/.-]+: ') - $(wc -l < "$kept_names")))
-dropped=$(($(wc -l < "$kept_names") - $(wc -l < "$kept")))
-rm -f "$kept_names"
+bash "$(dirname "$0")/prompt-select.sh" "$transcripts" "$sounds" > "$kept" 2> "$out/selection"
 
 # Decoded first, so the total is known: the set is cut into as many dictations of
 # about 2 minutes as it fills, each prompt going to the one where it starts.
@@ -101,8 +67,8 @@ for ((i = 1; i <= count; i++)); do
 done
 rm -rf "$decoded"
 
-echo "$count prompts ($held held out, $dropped with digits, brackets, * or #, or no recording)," \
-  "$dictations dictations"
+echo "$(cat "$out/selection"), $dictations dictations"
+rm -f "$out/selection"
 for ((n = 1; n <= dictations; n++)); do
   echo "  real-$n.raw: $(wc -l < "$out/real-$n.raw.prompts") prompts," \
     "$(awk "BEGIN { printf \"%.1f\", $(stat -c %s "$out/real-$n.raw") / 32000 }") s"
