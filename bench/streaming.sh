@@ -17,11 +17,19 @@
 #   5. memory: 10 minutes written at 2x real-time pace (about 5 minutes of wall time;
 #      --real-time-memory writes them at real-time pace), peak memory sampled after
 #      1 minute of audio and at the end.
-# usage: bench/streaming.sh BUILD_DIR [--real-time-memory]
+#   --real-speech runs only 2, after the one pass of spoken dictation at real-time
+#   pace, whose figures it is read beside (about 25 minutes on a quiet machine).
+# usage: bench/streaming.sh BUILD_DIR [--real-time-memory | --real-speech]
 set -euo pipefail
-build=${1:?usage: bench/streaming.sh BUILD_DIR [--real-time-memory]}
-memory_pace=2
-[[ ${2:-} == --real-time-memory ]] && memory_pace=1
+usage="usage: bench/streaming.sh BUILD_DIR [--real-time-memory | --real-speech]"
+build=${1:?$usage}
+memory_pace=2 only_real_speech=0
+case ${2:-} in
+  "") ;;
+  --real-time-memory) memory_pace=1 ;;
+  --real-speech) only_real_speech=1 ;;
+  *) echo "$usage" >&2; exit 2 ;;
+esac
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 build=$(cd "$build" && pwd)
@@ -120,9 +128,14 @@ for variant in quieter noise faster; do cp "$speech.txt" "$work/speech-$variant.
 for ((j = 0; j < 6; j++)); do cat "$speech"; done > "$work/speech-x6.raw"
 for ((j = 0; j < 6; j++)); do cat "$speech.txt"; done > "$work/speech-x6.raw.txt"
 
-# The real-speech set, built anew each run (about a minute).
+# The real-speech set, built again when the scripts that make it have changed.
 real=$work/real
-echo "the real-speech set: $(bash "$here/prompt-set.sh" "$real" | tr '\n' ' ')"
+stamp=$(cat "$here/prompt-set.sh" "$here/prompt-select.sh" | sha1sum | cut -d' ' -f1)
+if [ "$(cat "$real/stamp" 2>/dev/null)" != "$stamp" ]; then
+  bash "$here/prompt-set.sh" "$real" > "$work/real-set.txt"
+  echo "$stamp" > "$real/stamp"
+fi
+echo "the real-speech set: $(tr '\n' ' ' < "$work/real-set.txt")"
 
 # compare LABEL AUDIO STREAM_HOST_OPTIONS...: selvane's final text and
 # pocketsphinx_continuous's text of AUDIO against AUDIO.txt; the two WER lines are
@@ -146,6 +159,33 @@ compare() {
 # errors_and_words "0.250 (5 errors / 20 reference words)" prints "5 20".
 errors_and_words() { sed -E 's/.*\(([0-9]+) errors \/ ([0-9]+) reference words\)/\1 \2/' <<<"$1"; }
 
+real_speech() {
+  echo "== real speech: the recorded prompts, one dictation at real-time pace =="
+  compare "real-1.raw, real-time" "$real/real-1.raw" --pace=1 --reference --prompts="$real/real-1.raw.prompts"
+  echo "== real speech: each dictation written at once =="
+  local sums=(0 0 0 0)  # selvane errors, words; pocketsphinx_continuous errors, words
+  local audio e w
+  for audio in "$real"/real-*.raw; do
+    compare "$(basename "$audio"): $(wc -l <"$audio.prompts") prompts, at once" "$audio" --at-once
+    read -r e w <<<"$(errors_and_words "$wer_selvane")"
+    sums[0]=$((sums[0] + e)) sums[1]=$((sums[1] + w))
+    read -r e w <<<"$(errors_and_words "$wer_continuous")"
+    sums[2]=$((sums[2] + e)) sums[3]=$((sums[3] + w))
+  done
+  summed() { awk "BEGIN { printf \"%.3f (%d errors / %d reference words)\", $1 / $2, $1, $2 }"; }
+  echo "summed WER selvane: $(summed "${sums[0]}" "${sums[1]}")"
+  echo "summed WER pocketsphinx_continuous: $(summed "${sums[2]}" "${sums[3]}")"
+  echo
+}
+
+if ((only_real_speech)); then
+  echo
+  compare "dictation, one pass, real-time" "$dictation" --pace=1 --reference --prompts="$dictation.prompts"
+  real_speech
+  echo "load average at the end $(cut -d' ' -f1-3 /proc/loadavg)"
+  exit $status
+fi
+
 echo
 echo "== accuracy: final text against the spoken words =="
 compare "speech, real-time" "$speech" --pace=1 --reference
@@ -154,20 +194,7 @@ compare "speech with white noise, at once" "$work/speech-noise.raw" --at-once
 compare "speech 10 % faster, at once" "$work/speech-faster.raw" --at-once
 compare "dictation, one pass, real-time" "$dictation" --pace=1 --reference --prompts="$dictation.prompts"
 compare "dictation, other words and voice, at once" "$heldout" --at-once
-echo "== real speech: the recorded prompts, each dictation written at once =="
-sums=(0 0 0 0)  # selvane errors, words; pocketsphinx_continuous errors, words
-for audio in "$real"/real-*.raw; do
-  compare "$(basename "$audio"): $(wc -l <"$audio.prompts") prompts, at once" "$audio" --at-once
-  read -r e w <<<"$(errors_and_words "$wer_selvane")"
-  sums[0]=$((sums[0] + e)) sums[1]=$((sums[1] + w))
-  read -r e w <<<"$(errors_and_words "$wer_continuous")"
-  sums[2]=$((sums[2] + e)) sums[3]=$((sums[3] + w))
-done
-summed() { awk "BEGIN { printf \"%.3f (%d errors / %d reference words)\", $1 / $2, $1, $2 }"; }
-echo "summed WER selvane: $(summed "${sums[0]}" "${sums[1]}")"
-echo "summed WER pocketsphinx_continuous: $(summed "${sums[2]}" "${sums[3]}")"
-echo
-compare "real-1.raw again, real-time" "$real/real-1.raw" --pace=1 --reference --prompts="$real/real-1.raw.prompts"
+real_speech
 echo "== burst: the recording six times over, written at once =="
 compare "speech x6, at once" "$work/speech-x6.raw" --at-once
 echo "== latency: 300 s of dictation at real-time pace =="
