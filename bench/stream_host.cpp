@@ -13,8 +13,15 @@
 // segment closed whose level is above -30 dBFS) to the arrival of the event from
 // which on every event begins with the text of all phrases up to this one.
 //
+// "Settle" of a prompt (with --prompts, whose FILE holds for each prompt joined
+// into the recording the sample where its audio ends): from writing the chunk that
+// holds the prompt's last voiced audio to the arrival of the event from which on
+// every event begins with the reference's text of the first segment that closed
+// after that chunk, the prompt's text and everything before it. A prompt whose
+// last segment the reference never closed (the input ended in it) is left out.
+//
 // usage: stream_host --selvane=PATH --audio=FILE.raw [--seconds=N] [--pace=X | --at-once]
-//                    [--reference] [--memory-at=SECONDS] [--final-text=FILE]
+//                    [--reference [--prompts=FILE]] [--memory-at=SECONDS] [--final-text=FILE]
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -55,6 +62,7 @@ struct Options {
   bool reference = false;
   double memoryAt = 0;     // 0: no sample during the run
   std::string finalText;  // where the text of the final event goes
+  std::string prompts;    // where each prompt of the recording ends, in samples
 };
 
 // What the reference decoding has after each chunk.
@@ -81,10 +89,12 @@ bool parseOptions(int argc, char** argv, Options& options) {
     else if (arg == "--at-once") options.atOnce = true;
     else if (arg == "--reference") options.reference = true;
     else if (arg.rfind("--final-text=", 0) == 0) options.finalText = value("--final-text=");
+    else if (arg.rfind("--prompts=", 0) == 0) options.prompts = value("--prompts=");
     else if (arg.rfind("--memory-at=", 0) == 0) options.memoryAt = std::stod(value("--memory-at="));
     else return false;
   }
-  return !options.selvane.empty() && !options.audio.empty() && options.pace > 0;
+  return !options.selvane.empty() && !options.audio.empty() && options.pace > 0 &&
+         (options.prompts.empty() || options.reference);
 }
 
 std::vector<int16_t> readRecording(const Options& options) {
@@ -108,6 +118,13 @@ Reference referenceDecoding(const std::vector<int16_t>& samples) {
     after.finishedTranscript.push_back(session->finishedTranscript());
   }
   return after;
+}
+
+std::vector<size_t> readPromptEnds(const std::string& path) {
+  std::vector<size_t> ends;
+  std::ifstream in(path);
+  for (size_t end; in >> end;) ends.push_back(end);
+  return ends;
 }
 
 bool voiced(const std::vector<int16_t>& samples, size_t chunk) {
@@ -143,7 +160,7 @@ int main(int argc, char** argv) {
   if (!parseOptions(argc, argv, options)) {
     std::fprintf(stderr,
                  "usage: stream_host --selvane=PATH --audio=FILE.raw [--seconds=N] [--pace=X | --at-once] "
-                 "[--reference] [--memory-at=SECONDS] [--final-text=FILE]\n");
+                 "[--reference [--prompts=FILE]] [--memory-at=SECONDS] [--final-text=FILE]\n");
     return 2;
   }
   const std::vector<int16_t> samples = readRecording(options);
@@ -247,6 +264,14 @@ int main(int argc, char** argv) {
   }
 
   // Settle of each phrase (see the top of the file).
+  auto firstEventFromWhichAllBeginWith = [&](const std::string& text) {
+    size_t from = received.size();
+    for (size_t e = received.size(); e-- > 0;) {
+      if (received[e].text.compare(0, text.size(), text) != 0) break;
+      from = e;
+    }
+    return from;
+  };
   std::vector<double> settle;
   for (size_t c = 0; c < decoded.finishedSegments.size(); ++c) {
     if (decoded.finishedSegments[c] == (c > 0 ? decoded.finishedSegments[c - 1] : 0)) continue;
@@ -259,12 +284,42 @@ int main(int argc, char** argv) {
       }
     }
     if (text.empty() || lastVoiced > c || written[lastVoiced] == Clock::time_point{}) continue;
-    size_t settledAt = received.size();
-    for (size_t e = received.size(); e-- > 0;) {
-      if (received[e].text.compare(0, text.size(), text) != 0) break;
-      settledAt = e;
-    }
+    const size_t settledAt = firstEventFromWhichAllBeginWith(text);
     if (settledAt < received.size()) settle.push_back(millis(received[settledAt].at - written[lastVoiced]));
+  }
+
+  // Settle of each prompt (see the top of the file).
+  std::vector<double> promptSettle;
+  size_t promptsUnsettled = 0;
+  const std::vector<size_t> promptEnds = options.prompts.empty() ? std::vector<size_t>{}
+                                                                  : readPromptEnds(options.prompts);
+  size_t promptStart = 0;
+  for (const size_t end : promptEnds) {
+    const size_t firstChunk = promptStart / kChunkSamples;
+    const size_t endChunk = std::min(chunks, (end + kChunkSamples - 1) / kChunkSamples);
+    promptStart = end;
+    size_t lastVoiced = endChunk;
+    for (size_t v = endChunk; v-- > firstChunk;) {
+      if (voiced(samples, v)) {
+        lastVoiced = v;
+        break;
+      }
+    }
+    if (lastVoiced == endChunk || written[lastVoiced] == Clock::time_point{}) continue;
+    size_t closed = lastVoiced + 1;
+    while (closed < decoded.finishedSegments.size() &&
+           decoded.finishedSegments[closed] == decoded.finishedSegments[closed - 1]) {
+      ++closed;
+    }
+    if (closed >= decoded.finishedSegments.size()) {
+      ++promptsUnsettled;
+      continue;
+    }
+    const size_t settledAt = firstEventFromWhichAllBeginWith(decoded.finishedTranscript[closed]);
+    // An event before the prompt's audio means the prompt added no text: nothing to settle.
+    if (settledAt < received.size() && received[settledAt].at >= written[lastVoiced]) {
+      promptSettle.push_back(millis(received[settledAt].at - written[lastVoiced]));
+    }
   }
 
   const bool gotFinal = !received.empty() && received.back().isFinal;
@@ -294,6 +349,13 @@ int main(int argc, char** argv) {
       std::printf("settle of a phrase (from its last voiced audio to the last revision of its text): "
                   "median %.0f ms, p95 %.0f ms, max %.0f ms (%zu phrases)\n",
                   percentile(settle, 0.5), percentile(settle, 0.95), percentile(settle, 1.0), settle.size());
+    }
+    if (!promptEnds.empty()) {
+      std::printf("settle of a prompt (from its last voiced audio to the event from which its text no longer "
+                  "changes): median %.0f ms, p95 %.0f ms, max %.0f ms (%zu of %zu prompts; %zu ended in the "
+                  "segment the input ended in)\n",
+                  percentile(promptSettle, 0.5), percentile(promptSettle, 0.95), percentile(promptSettle, 1.0),
+                  promptSettle.size(), promptEnds.size(), promptsUnsettled);
     }
   }
   const std::string diagnostics = [&] {
