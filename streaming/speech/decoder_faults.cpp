@@ -1,6 +1,7 @@
 #include "speech/decoder_faults.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -48,7 +49,7 @@ thread_local bool onDecoderThread = false;
 // sanitizer, its report.
 struct sigaction previousActions[sizeof kFatalSignals / sizeof kFatalSignals[0]];
 
-alignas(16) char decoderSignalStack[64 * 1024];
+constexpr size_t kSignalStackBytes = 64 * 1024;
 
 [[noreturn]] void parkForGood() {
   for (;;) pause();
@@ -127,9 +128,17 @@ bool watchDecoderFaults(DecoderFaultReport onFault) {
 
 void markDecoderThread() {
   onDecoderThread = true;
+  // A stack of the thread's own for the handler, unless it has one already: a
+  // sanitizer's runtime gives each thread one and unmaps it when the thread ends,
+  // so it must stay the runtime's. Kept until exit, like the decoder thread.
   stack_t stack{};
-  stack.ss_sp = decoderSignalStack;
-  stack.ss_size = sizeof decoderSignalStack;
+  if (sigaltstack(nullptr, &stack) == 0 && !(stack.ss_flags & SS_DISABLE))
+    return;
+  void* memory = mmap(nullptr, kSignalStackBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANON, -1, 0);
+  if (memory == MAP_FAILED) return;
+  stack = stack_t{};
+  stack.ss_sp = memory;
+  stack.ss_size = kSignalStackBytes;
   sigaltstack(&stack, nullptr);
 }
 
